@@ -1,0 +1,16 @@
+# Locates the JDK whose jni.h the shell compiles against, and (host only) the
+# libjvm.so that the real-JVM runs load. JAVA_HOME wins; otherwise the JDK of
+# the javac on the PATH.
+if(DEFINED ENV{JAVA_HOME} AND EXISTS "$ENV{JAVA_HOME}/include/jni.h")
+  set(_jdk "$ENV{JAVA_HOME}")
+else()
+  find_program(CHIMELET_JAVAC javac REQUIRED)
+  file(REAL_PATH "${CHIMELET_JAVAC}" _javac)
+  get_filename_component(_jdk "${_javac}/../.." ABSOLUTE)
+endif()
+set(CHIMELET_JDK_HOME "${_jdk}" CACHE PATH "JDK providing jni.h, javac and jar")
+if(NOT EXISTS "${CHIMELET_JDK_HOME}/include/jni.h")
+  message(FATAL_ERROR "No jni.h under ${CHIMELET_JDK_HOME}/include: install a JDK")
+endif()
+set(CHIMELET_JNI_INCLUDE "${CHIMELET_JDK_HOME}/include")
+set(CHIMELET_HOST_JVM "${CHIMELET_JDK_HOME}/lib/server/libjvm.so")
