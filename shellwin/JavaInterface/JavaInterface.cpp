@@ -1,0 +1,222 @@
+// Java runtime host: runtime discovery through the registry and the settings
+// file, and the launch of the Java application in a VM of this process.
+
+#include <windows.h>
+
+#include <string.h>
+
+#include <jni.h>
+#include "jdk11_init_args.h"
+
+#include "JavaInterface.h"
+#include "resource.h"
+
+static char const gSunJRERootKey[43] = "Software\\JavaSoft\\Java Runtime Environment";
+static char const kCaption[] = "Kelvarin";
+
+typedef jint(JNICALL *CreateJavaVMEntry)(JavaVM **pvm, void **penv, void *args);
+typedef jint(JNICALL *GetDefaultJavaVMInitArgsEntry)(void *args);
+
+static CreateJavaVMEntry pCreateJavaVM;
+static GetDefaultJavaVMInitArgsEntry pGetDefaultJavaVMInitArgs;
+
+// --- Runtime discovery ---
+
+int UseSpecificVM(char const *iniFileName, char *outJavaVersion, unsigned long outSize)
+{
+    if (outSize < 2)
+        return 0;
+    outJavaVersion[0] = '\0';
+    // No settings file named (its path did not fit): no override.
+    if (iniFileName[0] == '\0')
+        return 0;
+    // The default is one character long, and one character is no override.
+    DWORD copied = GetPrivateProfileStringA("main", "javaversion", "7", outJavaVersion, outSize - 1, iniFileName);
+    return copied > 1 ? 1 : 0;
+}
+
+// Reads a registry value as text. Registry data need not end in a
+// terminator: data that fills the whole buffer without one is taken as too
+// long, never read past.
+static bool ReadRegistryText(HKEY key, char const *name, char *buf, DWORD size)
+{
+    DWORD length = size;
+    if (RegQueryValueExA(key, name, NULL, NULL, (BYTE *)buf, &length) != ERROR_SUCCESS)
+        return false;
+    if (length < size) {
+        buf[length] = '\0';
+        return true;
+    }
+    return buf[size - 1] == '\0';
+}
+
+static bool IsAcceptedVersion(char const *version)
+{
+    return strcmp(version, "1.3") == 0 || strcmp(version, "1.4") == 0;
+}
+
+// The settings file's override, judged by its first three characters, or
+// else the registry's default runtime, judged whole.
+static bool ChooseJavaVersion(HKEY rootKey, char const *iniFileName, char *curVersStr, DWORD size)
+{
+    if (UseSpecificVM(iniFileName, curVersStr, size)) {
+        char vers[4];
+        lstrcpynA(vers, curVersStr, sizeof vers);
+        return IsAcceptedVersion(vers);
+    }
+    return ReadRegistryText(rootKey, "CurrentVersion", curVersStr, size) && IsAcceptedVersion(curVersStr);
+}
+
+// Reads the version key of `version`: all three values must be there.
+static int ReadRuntimeLib(char const *version, char *outJVMPath)
+{
+    char jreKey[512];
+    if ((size_t)lstrlenA(gSunJRERootKey) + 1 + lstrlenA(version) + 1 > sizeof jreKey)
+        return -1;
+    wsprintfA(jreKey, "%s\\%s", gSunJRERootKey, version);
+
+    HKEY versionKey;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, jreKey, 0, KEY_QUERY_VALUE, &versionKey) != ERROR_SUCCESS)
+        return -1;
+
+    char javaHomeValue[512];
+    char javaMicroValue[512];
+    char javaRuntimeLibValue[512];
+    int result = -1;
+    if (ReadRegistryText(versionKey, "JavaHome", javaHomeValue, sizeof javaHomeValue)
+        && ReadRegistryText(versionKey, "MicroVersion", javaMicroValue, sizeof javaMicroValue)
+        && ReadRegistryText(versionKey, "RuntimeLib", javaRuntimeLibValue, sizeof javaRuntimeLibValue)) {
+        lstrcpynA(outJVMPath, javaRuntimeLibValue, sizeof javaRuntimeLibValue);
+        result = 0;
+    }
+    RegCloseKey(versionKey);
+    return result;
+}
+
+int EnsureJava(char const *iniFileName, char *outJVMPath)
+{
+    // The root key must exist even when the settings file names a version.
+    HKEY rootKey;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, gSunJRERootKey, 0, KEY_QUERY_VALUE | KEY_ENUMERATE_SUB_KEYS, &rootKey)
+        != ERROR_SUCCESS)
+        return -1;
+
+    char curVersStr[1024];
+    int result = -1;
+    if (ChooseJavaVersion(rootKey, iniFileName, curVersStr, sizeof curVersStr))
+        result = ReadRuntimeLib(curVersStr, outJVMPath);
+    RegCloseKey(rootKey);
+    return result;
+}
+
+// --- VM launch ---
+
+static void ShowJavaRequired()
+{
+    char caption[256];
+    char text[1024];
+    HINSTANCE self = GetModuleHandleA(NULL);
+
+    LoadStringA(self, IDS_PRODUCT_NAME, caption, sizeof caption);
+    LoadStringA(self, IDS_JAVA_REQUIRED, text, sizeof text);
+    MessageBoxA(NULL, text, caption, MB_ICONINFORMATION | MB_TASKMODAL);
+}
+
+static void ShowStartFailure(char const *message)
+{
+    MessageBoxA(NULL, message, kCaption, MB_ICONEXCLAMATION);
+}
+
+static bool LoadJavaLibrary(char const *jvmPath)
+{
+    HMODULE library = LoadLibraryA(jvmPath);
+    if (!library)
+        return false;
+
+    pCreateJavaVM = (CreateJavaVMEntry)(void *)GetProcAddress(library, "JNI_CreateJavaVM");
+    pGetDefaultJavaVMInitArgs = (GetDefaultJavaVMInitArgsEntry)(void *)GetProcAddress(library, "JNI_GetDefaultJavaVMInitArgs");
+    if (pCreateJavaVM && pGetDefaultJavaVMInitArgs)
+        return true;
+
+    FreeLibrary(library);
+    pCreateJavaVM = NULL;
+    pGetDefaultJavaVMInitArgs = NULL;
+    return false;
+}
+
+// Creates the VM with the jar as its class path: as a 1.1 runtime wants it,
+// then, if the runtime answers that it does not speak 1.1, as 1.2.
+static jint CreateJavaVM(char const *inJarFileName, JavaVM **outVM, JNIEnv **outEnv)
+{
+    JDK1_1InitArgs vm_args;
+    memset(&vm_args, 0, sizeof vm_args);
+    vm_args.version = JNI_VERSION_1_1;
+    pGetDefaultJavaVMInitArgs(&vm_args);
+    // Current runtimes refuse a 1.1 record here, yet relabel it 1.2. Created
+    // with that label, the VM would read the 1.1 fields as a 1.2 record with
+    // no options and start without the jar, so the label is put back.
+    vm_args.version = JNI_VERSION_1_1;
+    vm_args.classpath = const_cast<char *>(inJarFileName);  // the VM only reads it
+    jint result = pCreateJavaVM(outVM, (void **)outEnv, &vm_args);
+    if (result != JNI_EVERSION)
+        return result;
+
+    char optionBuf[1024];
+    JavaVMOption options[1];
+    JavaVMInitArgs jia;
+    wsprintfA(optionBuf, "-Djava.class.path=%s", inJarFileName);
+    options[0].optionString = optionBuf;
+    options[0].extraInfo = NULL;
+    jia.version = JNI_VERSION_1_2;
+    jia.nOptions = 1;
+    jia.options = options;
+    jia.ignoreUnrecognized = JNI_TRUE;
+    return pCreateJavaVM(outVM, (void **)outEnv, &jia);
+}
+
+int StartupJava(char const *iniFileName, char const *inJarFileName, char const *inMainClass,
+                HWND inWindowToBind, unsigned int inWindowMessage, JavaVM **outVM)
+{
+    char jvmPath[1024];
+    if (EnsureJava(iniFileName, jvmPath) != 0) {
+        ShowJavaRequired();
+        return 0;
+    }
+    if (!LoadJavaLibrary(jvmPath))
+        return 0;
+
+    // pEnv belongs to this thread and never leaves this function.
+    JNIEnv *pEnv = NULL;
+    char szBuf[1024];  // wsprintfA never writes more than 1024 bytes
+    jint result = CreateJavaVM(inJarFileName, outVM, &pEnv);
+    if (result < 0) {
+        wsprintfA(szBuf, "Cannot setup Java. Try installing the product again.  Error:%d", (int)result);
+        ShowStartFailure(szBuf);
+        return result;
+    }
+
+    jclass mainClass = pEnv->FindClass(inMainClass);
+    if (!mainClass) {
+        if (pEnv->ExceptionCheck())
+            pEnv->ExceptionDescribe();
+        wsprintfA(szBuf, "Can't find class '%s'", inMainClass);
+        ShowStartFailure(szBuf);
+        return -1;
+    }
+    jmethodID mainMethod = pEnv->GetStaticMethodID(mainClass, "main", "([Ljava/lang/String;)V");
+    if (!mainMethod) {
+        wsprintfA(szBuf, "Can't find class '%s'", "TApplication");
+        ShowStartFailure(szBuf);
+        return -1;
+    }
+
+    // main() starts the application and returns; only then may the tray
+    // call into Java.
+    pEnv->CallStaticVoidMethod(mainClass, mainMethod, (jobjectArray)NULL);
+    PostMessageA(inWindowToBind, inWindowMessage, 0, 0);
+
+    // Waits until the Java application has ended. The library stays loaded
+    // for the rest of the process.
+    (*outVM)->DestroyJavaVM();
+    return 0;
+}

@@ -1,0 +1,121 @@
+// Chimelet's shell: the globals its files share and the functions they call
+// across files. Every function here runs on the thread its comment names;
+// none of them may be called from a thread of the Java VM.
+#ifndef CHIMELET_KELVARIN_H
+#define CHIMELET_KELVARIN_H
+
+#include <windows.h>
+
+#include <jni.h>
+
+// Private messages of the ghost window (all answered with 0).
+UINT const WM_BIND_TO_JAVA = WM_USER + 100;    // posted once by the launch after main() returned
+UINT const WM_NOTIFY_ICON = WM_USER + 101;     // the tray icon's callback: wParam icon, lParam mouse message
+UINT const WM_SHOW_REMINDERS = WM_USER + 102;  // sent by a refused second start
+
+UINT const kNotifyIconId = 1;
+
+// Menu texts are loaded with this limit although gMenuItemTitle holds more.
+int const kMenuTextLoadLimit = 128;
+
+extern char const szProgName[20];           // class and title of the ghost window
+extern char const jarFileName[13];
+extern char const mainClassName[40];
+extern char const interfaceClassName[50];
+
+extern char sg_iniFilePath[1024];           // written once by WinMain, then read only
+extern HANDLE sg_hMonitorThread;            // kept for the life of the process
+extern HWND sg_monitorHwnd;                 // final once the guard's handshake is over; NULL if never made
+extern JavaVM *sg_jvm;                      // set by the launch before it posts WM_BIND_TO_JAVA
+extern JNIEnv *sg_pEnvThread;               // the monitor thread's env; NULL while the tray is not bound
+extern char gMenuItemTitle[256];            // monitor thread: tooltip, then menu item texts
+extern int gQuitLoop;                       // nonzero ends the monitor's message loop
+
+// --- Start-up (main thread) ---
+
+// Writes the settings-file path, the module's directory followed by
+// "\Chimelet.ini", into outFilePath. Writes an empty string when the module
+// path cannot be read or the result would not fit: no settings file is then
+// read, rather than one at a cut-down path.
+void GetIniFileName(HINSTANCE hInst, char *outFilePath, unsigned long outFilePathSize);
+
+// The part of GetIniFileName that needs no system call: from a module path.
+// Returns false, with outFilePath empty, when the result does not fit.
+bool BuildIniFileName(char const *modulePath, char *outFilePath, unsigned long outFilePathSize);
+
+// The single-instance guard. True when another instance runs: it has been
+// sent WM_SHOW_REMINDERS and has answered. False when this process is the
+// first: the monitor thread then runs and sg_monitorHwnd is final (NULL when
+// no window could be made, in which case start-up goes on without a tray).
+bool FindOurWindow();
+
+// --- Monitor thread: ghost window and tray icon ---
+
+// The monitor thread. pParam is the handshake event, signalled as soon as
+// sg_monitorHwnd is final. Returns once the message loop has ended and the
+// Java application has been told to quit.
+DWORD WINAPI CreateOurWindow(void *pParam);
+void RegisterOurWindowClass();
+LRESULT CALLBACK WndProc(HWND hWnd, UINT messg, WPARAM wParam, LPARAM lParam);
+
+// Add or remove the tray icon; the Shell_NotifyIconA result. AddTaskBarIcon
+// destroys hicon once the shell has taken its copy.
+BOOL AddTaskBarIcon(HWND hwnd, UINT uID, HICON hicon, char const *lpszTip);
+BOOL DeleteTaskBarIcon(HWND hwnd, UINT uID);
+
+// --- Tray popup menu (monitor thread, bound only) ---
+
+// Opens the popup menu on a left or right button press and runs the chosen
+// command after the menu has closed. Other mouse messages do nothing.
+void MouseDownOnNotifyIcon(HWND hWnd, WPARAM wParam, LPARAM lParam);
+
+// Builds the whole popup menu, asking Java for the templates, today's events
+// and the Do Not Disturb state, in that order. The caller owns the menu
+// (DestroyMenu also frees its submenus). NULL when no menu could be made.
+HMENU BuildNotifyIconMenu();
+
+// Runs the command whose item data is inCommand; unknown values do nothing.
+void RunMenuCommand(HWND hWnd, ULONG_PTR inCommand);
+
+// Depth-first search of the menu tree for the item with command inID.
+// outInfo's cbSize and fMask are the caller's; fMask must hold MIIM_SUBMENU.
+// Nonzero when found, with outInfo filled as its mask asks.
+int LocateMenuItemWithIDInMenu(HMENU inMenu, UINT inID, MENUITEMINFOA *outInfo);
+
+// The Schedule and Events For Today submenus, from Java's current answers.
+// The caller owns the menu; NULL only when no menu could be made.
+HMENU GetTemplateSubMenu();
+HMENU GetTodayEventsSubMenu();
+
+// --- Application commands (monitor thread; do nothing while unbound) ---
+
+// When a Java exception is pending, reports it on the VM's error stream and
+// clears it, so that the next JNI call is legal. True if there was one.
+bool DescribeJavaException(JNIEnv *env);
+
+// A new local reference to the Java interface class, or NULL (a pending
+// exception has then been described and cleared). The caller deletes it.
+jclass GetApplicationInterfaceClass();
+
+// Nonzero while Java reports Do Not Disturb on; 0 also on any failure.
+int AreRemindersSuspended();
+
+void ShowAboutWindow();
+void ShowHelpWindow();
+void ShowDoNotDisturb();
+void ShowQuickReminder();
+void ShowReminderList();
+void ShowTemplateList();
+void ShowCategoryList();
+void ShowSoundList();
+void ShowNewReminderDialog();
+void EditReminderWithTemplate(unsigned long inTemplateIndex);
+
+// Asks the user; on Yes posts WM_QUIT to the ghost window, which ends the
+// monitor loop and so leads to DoQuit.
+void ConfirmQuit();
+
+// Tells the Java application to quit; the last call into Java of a run.
+void DoQuit();
+
+#endif

@@ -1,0 +1,172 @@
+// Test support on the host: the Win32 stand-in answers message boxes and
+// popup menus through its controls.
+
+#include "TestSupport.h"
+
+#include <dlfcn.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <mutex>
+
+#include "fakejvm_control.h"
+#include "winstub_control.h"
+
+void ResetShellGlobals();
+
+bool RunningUnderWine()
+{
+    return false;
+}
+
+static std::mutex sLock;
+static std::vector<ShownBox> sShownBoxes;
+static std::vector<MenuRow> sLastMenu;
+static int sTrackedMenus;
+
+static int DefaultButton(UINT type)
+{
+    switch (type & MB_TYPEMASK) {
+    case MB_YESNO:
+    case MB_YESNOCANCEL:
+        return IDYES;
+    case MB_RETRYCANCEL:
+        return IDRETRY;
+    case MB_ABORTRETRYIGNORE:
+        return IDABORT;
+    default:
+        return IDOK;
+    }
+}
+
+void AnswerMessageBoxes(int answer)
+{
+    {
+        std::lock_guard<std::mutex> hold(sLock);
+        sShownBoxes.clear();
+    }
+    WinStub_SetMessageBoxHandler([answer](WinStubMessageBox const &shown) {
+        std::lock_guard<std::mutex> hold(sLock);
+        ShownBox box;
+        box.text = shown.text;
+        box.caption = shown.caption;
+        box.type = shown.type;
+        sShownBoxes.push_back(box);
+        return answer ? answer : DefaultButton(shown.type);
+    });
+}
+
+std::vector<ShownBox> ShownMessageBoxes()
+{
+    std::lock_guard<std::mutex> hold(sLock);
+    return sShownBoxes;
+}
+
+static bool HoldsCommand(std::vector<MenuRow> const &rows, UINT command)
+{
+    for (MenuRow const &row : rows) {
+        if (row.hasSubMenu ? HoldsCommand(row.sub, command) : (!(row.type & MFT_SEPARATOR) && row.id == command))
+            return true;
+    }
+    return false;
+}
+
+void ChooseInNextMenu(HWND owner, UINT command)
+{
+    (void)owner;
+    WinStub_SetTrackPopupMenuHandler([command](HMENU menu, UINT, int, int, HWND) -> UINT {
+        std::vector<MenuRow> rows = ReadMenu(menu);
+        bool holds = HoldsCommand(rows, command);
+        {
+            std::lock_guard<std::mutex> hold(sLock);
+            sLastMenu = rows;
+            ++sTrackedMenus;
+        }
+        return holds ? command : 0;
+    });
+}
+
+std::vector<MenuRow> LastTrackedMenu()
+{
+    std::lock_guard<std::mutex> hold(sLock);
+    return sLastMenu;
+}
+
+int TrackedMenuCount()
+{
+    std::lock_guard<std::mutex> hold(sLock);
+    return sTrackedMenus;
+}
+
+// Wine shows unix files on drive Z:; the stand-in does the same.
+static std::string ToUnixPath(std::string const &windowsPath)
+{
+    std::string path = windowsPath;
+    if (path.size() >= 2 && (path[0] == 'Z' || path[0] == 'z') && path[1] == ':')
+        path.erase(0, 2);
+    for (char &c : path) {
+        if (c == '\\')
+            c = '/';
+    }
+    return path;
+}
+
+static std::string ToWindowsPath(std::string const &unixPath)
+{
+    std::string path = "Z:" + unixPath;
+    for (char &c : path) {
+        if (c == '/')
+            c = '\\';
+    }
+    return path;
+}
+
+std::string ScratchDirectory()
+{
+    static std::string dir;
+    if (dir.empty()) {
+        char name[] = "/tmp/chimelet-tests-XXXXXX";
+        if (mkdtemp(name))
+            dir = ToWindowsPath(name);
+    }
+    return dir;
+}
+
+void WriteScratchFile(std::string const &windowsPath, std::string const &bytes)
+{
+    FILE *file = fopen(ToUnixPath(windowsPath).c_str(), "wb");
+    if (!file)
+        return;
+    fwrite(bytes.data(), 1, bytes.size(), file);
+    fclose(file);
+}
+
+void RemoveScratchFile(std::string const &windowsPath)
+{
+    unlink(ToUnixPath(windowsPath).c_str());
+}
+
+std::string FakeJvmLibraryPath()
+{
+    Dl_info info;
+    if (!dladdr((void *)&FakeJvm_Reset, &info) || !info.dli_fname)
+        return "";
+    char *real = realpath(info.dli_fname, NULL);
+    std::string path = ToWindowsPath(real ? real : info.dli_fname);
+    free(real);
+    return path;
+}
+
+void ResetTestProcess()
+{
+    {
+        std::lock_guard<std::mutex> hold(sLock);
+        sShownBoxes.clear();
+        sLastMenu.clear();
+        sTrackedMenus = 0;
+    }
+    WinStub_Reset();
+    AnswerMessageBoxes(0);
+    ResetShellGlobals();
+}
