@@ -1,0 +1,302 @@
+/* What the pieces of the stand-in Java runtime share: the script settings,
+ * the modelled Java objects, references, threads and the one VM, all kept in
+ * one process-wide State behind one mutex. Nothing here crosses the DLL
+ * boundary; the exported surface is jni.h and fakejvm_control.h. */
+#ifndef FAKEJVM_INTERNAL_H
+#define FAKEJVM_INTERNAL_H
+
+#include <jni.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <string>
+#include <thread>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
+
+namespace fakejvm {
+
+using Clock = std::chrono::steady_clock;
+
+// ---------------------------------------------------------------- the model
+
+extern const char kMainClass[];       // "com/norvanta/kelvarin/main/TApplication"
+extern const char kInterfaceClass[];  // "com/norvanta/kelvarin/data/TExternalDataInterface"
+
+// One static method of an application class, as the real jar declares it.
+struct ModelMethod {
+    const char *cls;
+    const char *name;
+    const char *sig;
+};
+// All application methods; the table ends with a null name.
+extern const ModelMethod kModelMethods[];
+const ModelMethod *FindModelMethod(const std::string &cls, const std::string &name);
+
+// ---------------------------------------------------------------- settings
+
+enum class Mode { Classic, Modern, Hotspot };
+enum class MainBehaviour { Run, End, EndAfter };
+enum class QuitBehaviour { End, Stay, Exit };
+
+struct Element {
+    bool isNull = false;
+    bool utfFails = false;  // GetStringUTFChars answers NULL + OutOfMemoryError
+    std::string bytes;
+};
+
+struct ListAnswer {
+    bool isNull = false;
+    std::vector<Element> elements;
+};
+
+struct ThrowRule {
+    std::string exceptionClass;
+    bool hasMessage = false;
+    std::string message;
+};
+
+// What a script can set. Keys of the per-method maps are "<class>.<name>".
+struct Config {
+    Mode mode = Mode::Hotspot;
+    std::deque<std::optional<jint>> createAnswers;  // nullopt: behave normally
+    std::deque<std::optional<jint>> attachAnswers;
+    bool jarRequired = false;
+    MainBehaviour main = MainBehaviour::Run;
+    int mainEndAfterMs = 0;
+    QuitBehaviour quit = QuitBehaviour::End;
+    int quitExitCode = 0;
+    std::set<std::string> removedClasses;
+    std::set<std::string> removedMethods;
+    std::map<std::string, ThrowRule> throws;
+    std::map<std::string, int> delays;
+    int doNotDisturb = 0;
+    ListAnswer templates;
+    ListAnswer events;
+    // Elements (by index) whose GetStringUTFChars fails, whatever list the
+    // method answers; kept apart so that a later list line keeps them.
+    std::set<long> templatesUnreadable;
+    std::set<long> eventsUnreadable;
+    int destroyTimeoutMs = -1;  // -1: DestroyJavaVM waits for ever, as a real VM does
+};
+
+// Applies script text on top of cfg. On a bad line returns false, leaves cfg
+// as it was, and sets badLine (1-based) and error.
+bool ParseScript(const std::string &text, Config &cfg, int &badLine, std::string &error);
+
+extern const char kDefaultScript[];
+
+// ---------------------------------------------------------------- objects
+
+enum class Kind { Class, String, StringArray, Throwable };
+
+struct Object {
+    Kind kind;
+    std::string text;  // class: its name; string: its bytes; throwable: its class
+    bool hasMessage = false;
+    std::string message;     // throwable
+    bool utfFails = false;   // string
+    std::vector<std::shared_ptr<Object>> elements;  // array; null entries allowed
+    std::string origin;      // array: the Java method that made it
+};
+using ObjPtr = std::shared_ptr<Object>;
+
+enum class RefKind { Local = 1, Global = 2, Weak = 3 };
+
+struct ThreadRec;
+
+struct RefEntry {
+    RefKind kind;
+    ObjPtr obj;
+    ThreadRec *thread;  // local references only
+    uint64_t frameId;
+};
+
+struct Frame {
+    uint64_t id;
+    int capacity;
+    int live = 0;
+    bool reported = false;
+    std::vector<uint64_t> serials;  // every local made in it, deleted ones too
+};
+
+struct EnvBlock;
+
+struct ThreadRec {
+    unsigned long key;
+    std::string name;
+    std::thread::id tid;
+    bool attached = true;
+    bool daemon = false;
+    bool creator = false;
+    EnvBlock *env = nullptr;
+    std::vector<Frame> frames;
+    ObjPtr pending;
+};
+
+// A JNIEnv handed out. Never freed, so a stale env pointer still leads to our
+// function table and into a violation rather than into freed memory.
+struct EnvBlock {
+    JNIEnv_ env;
+    uint64_t vmId;
+    ThreadRec *owner;  // valid only while vmId is the live VM's id
+};
+
+struct VmBlock {
+    JavaVM_ vm;
+    uint64_t vmId;
+};
+
+// A jmethodID. Never freed, for the same reason as EnvBlock.
+struct MethodRec {
+    uint64_t vmId;
+    std::string cls;
+    std::string name;
+    std::string sig;
+    std::vector<char> params;  // one JNI type letter per parameter ('L' for objects)
+    char ret;                  // 'V', 'Z', 'I', 'L', ... ('L' also for arrays)
+};
+
+enum class AppState { NotStarted, Running, Ended };
+
+struct Vm {
+    uint64_t id;
+    VmBlock *block;
+    Mode mode;
+    jint version;
+    std::thread::id creatorTid;
+    bool appVisible;  // the class path made the application classes loadable
+    AppState app = AppState::NotStarted;
+    bool appEndTimed = false;
+    Clock::time_point appEndAt;
+    bool destroying = false;
+    int nextThreadNumber = 0;
+    uint64_t firstSerial;
+    std::map<std::string, ObjPtr> classes;
+    std::map<std::string, MethodRec *> methods;
+    std::vector<std::unique_ptr<ThreadRec>> threads;
+    std::unordered_map<uint64_t, RefEntry> refs;
+};
+
+struct UtfLoan {
+    ObjPtr str;
+    size_t size;
+};
+
+struct State {
+    std::mutex mu;
+    std::condition_variable cv;
+
+    Config config;
+    bool scriptLoaded = false;  // an in-process script replaced the default one
+    bool started = false;       // environment variables have been read
+    std::string logPath;
+    std::string scriptError;
+
+    std::vector<std::string> log;
+    std::vector<std::string> violations;
+
+    std::unique_ptr<Vm> vm;
+    uint64_t nextVmId = 1;
+    uint64_t nextSerial = 0x1000;
+    uint64_t nextFrameId = 1;
+    unsigned long lastAttachedKey = 0;
+
+    std::deque<EnvBlock> envBlocks;
+    std::unordered_map<const void *, EnvBlock *> envIndex;
+    std::deque<VmBlock> vmBlocks;
+    std::unordered_map<const void *, VmBlock *> vmIndex;
+    std::deque<MethodRec> methodRecs;
+    std::unordered_set<const void *> methodIndex;
+
+    std::unordered_map<const char *, UtfLoan> loans;
+    std::deque<std::pair<char *, size_t>> quarantine;
+    std::unordered_set<const char *> quarantined;
+    size_t quarantineBytes = 0;
+};
+
+// The one state. Allocated once and never destroyed: threads still blocked in
+// DestroyJavaVM at process exit must not find a destroyed mutex.
+State &S();
+
+// The calling thread's record in the VM with id vmId, or null.
+ThreadRec *CurrentThread(const State &st);
+void SetCurrentThread(ThreadRec *rec, uint64_t vmId);
+
+// ---------------------------------------------------------------- helpers
+// Every function below expects S().mu to be held by the caller.
+
+void Log(State &st, const std::string &line);
+void Violation(State &st, const std::string &text);
+// Reads FAKEJVM_LOG and FAKEJVM_SCRIPT once, and falls back to the built-in
+// script when no script was given.
+void EnsureStarted(State &st);
+// Ends the application when its scheduled end has come.
+void RefreshApplication(State &st);
+void EndApplication(State &st);
+// Printable form of bytes for a log line: escapes, and cut at max bytes.
+std::string Printable(const std::string &bytes, size_t max = 200);
+std::string Printable(const char *text, size_t max = 200);
+std::string Hex32(uint32_t value);
+// Class names in messages and printouts, slashes turned into dots.
+std::string Dotted(const std::string &name);
+
+// References
+jobject NewRef(State &st, ThreadRec *t, const ObjPtr &obj, RefKind kind);
+struct Resolved {
+    ObjPtr obj;
+    bool bad = false;  // a violation was recorded; the caller gives up
+};
+Resolved Resolve(State &st, ThreadRec *t, jobject ref, const char *fn);
+void FreeThreadLocals(State &st, ThreadRec *t);
+void DropLocal(State &st, uint64_t serial);
+// The parts of a reference value: its serial number and its kind tag (1 local,
+// 2 global, 3 weak global; anything else is not one of ours).
+uint64_t RefSerial(jobject ref);
+unsigned RefTag(jobject ref);
+std::string ThreadLabel(const ThreadRec *t);
+std::string CallerLabel(const State &st);
+void PushFrame(State &st, ThreadRec *t, int capacity);
+int LiveLocals(const ThreadRec *t);
+
+// Objects and classes
+ObjPtr ClassObject(State &st, const std::string &name);
+ObjPtr NewThrowable(const std::string &cls, const char *message);
+void SetPending(State &st, ThreadRec *t, const ObjPtr &exc);
+bool IsSubclass(const std::string &cls, const std::string &of);
+// The superclass of a class, "" for java/lang/Object.
+std::string SuperOf(const std::string &name);
+std::string ClassOf(const Object &obj);
+bool ClassLoadable(const State &st, const std::string &name);
+
+// Runs a modelled Java method. May release and retake lock (delays, exit);
+// afterwards the caller must check that st.vm is still the VM it was.
+struct JavaValue {
+    jint i = 0;
+    ObjPtr obj;
+};
+JavaValue InvokeJava(State &st, std::unique_lock<std::mutex> &lock, ThreadRec *t,
+                     const MethodRec &m, const std::vector<std::string> &args);
+
+// The JNIEnv function table (every slot filled) and the invoke table.
+const JNINativeInterface_ *EnvTable();
+const JNIInvokeInterface_ *InvokeTable();
+
+// Platform: thread key (GetCurrentThreadId on Windows, the kernel thread id
+// elsewhere), file test, process exit.
+unsigned long PlatformThreadKey();
+bool PlatformIsFile(const std::string &path);
+[[noreturn]] void PlatformExit(int code);
+const char *PlatformPathSeparator();
+
+}  // namespace fakejvm
+
+#endif

@@ -1,0 +1,246 @@
+// The modelled Java side: which classes exist, and what each application
+// method does when native code calls it.
+#include "fakejvm_internal.h"
+
+#include <cstdio>
+#include <cstring>
+
+namespace fakejvm {
+
+const char kMainClass[] = "com/norvanta/kelvarin/main/TApplication";
+const char kInterfaceClass[] = "com/norvanta/kelvarin/data/TExternalDataInterface";
+
+const ModelMethod kModelMethods[] = {
+    {kMainClass, "main", "([Ljava/lang/String;)V"},
+    {kInterfaceClass, "getTemplateList", "()[Ljava/lang/String;"},
+    {kInterfaceClass, "getEventsForToday", "()[Ljava/lang/String;"},
+    {kInterfaceClass, "isDoNotDisturbOn", "()Z"},
+    {kInterfaceClass, "showDoNotDisturb", "()V"},
+    {kInterfaceClass, "showEditReminderWithTemplate", "(I)V"},
+    {kInterfaceClass, "showNewReminderDialog", "()V"},
+    {kInterfaceClass, "showQuickReminder", "()V"},
+    {kInterfaceClass, "showReminderList", "()V"},
+    {kInterfaceClass, "showTemplateList", "()V"},
+    {kInterfaceClass, "showCategoryList", "()V"},
+    {kInterfaceClass, "showSoundList", "()V"},
+    {kInterfaceClass, "showAboutWindow", "()V"},
+    {kInterfaceClass, "showHelpWindow", "()V"},
+    {kInterfaceClass, "quit", "()V"},
+    {nullptr, nullptr, nullptr},
+};
+
+const ModelMethod *FindModelMethod(const std::string &cls, const std::string &name) {
+    for (const ModelMethod *m = kModelMethods; m->name; ++m) {
+        if (cls == m->cls && name == m->name) return m;
+    }
+    return nullptr;
+}
+
+namespace {
+
+// The system classes a program may look up, each with its superclass.
+struct SystemClass {
+    const char *name;
+    const char *super;
+};
+const SystemClass kSystemClasses[] = {
+    {"java/lang/Object", nullptr},
+    {"java/lang/String", "java/lang/Object"},
+    {"java/lang/Class", "java/lang/Object"},
+    {"java/lang/Throwable", "java/lang/Object"},
+    {"java/lang/Exception", "java/lang/Throwable"},
+    {"java/lang/Error", "java/lang/Throwable"},
+    {"java/lang/RuntimeException", "java/lang/Exception"},
+    {"java/lang/ReflectiveOperationException", "java/lang/Exception"},
+    {"java/lang/ClassNotFoundException", "java/lang/ReflectiveOperationException"},
+    {"java/lang/IllegalArgumentException", "java/lang/RuntimeException"},
+    {"java/lang/IllegalStateException", "java/lang/RuntimeException"},
+    {"java/lang/NullPointerException", "java/lang/RuntimeException"},
+    {"java/lang/IndexOutOfBoundsException", "java/lang/RuntimeException"},
+    {"java/lang/ArrayIndexOutOfBoundsException", "java/lang/IndexOutOfBoundsException"},
+    {"java/lang/LinkageError", "java/lang/Error"},
+    {"java/lang/NoClassDefFoundError", "java/lang/LinkageError"},
+    {"java/lang/IncompatibleClassChangeError", "java/lang/LinkageError"},
+    {"java/lang/NoSuchMethodError", "java/lang/IncompatibleClassChangeError"},
+    {"java/lang/VirtualMachineError", "java/lang/Error"},
+    {"java/lang/OutOfMemoryError", "java/lang/VirtualMachineError"},
+    {"[Ljava/lang/String;", "java/lang/Object"},
+    {kMainClass, "java/lang/Object"},
+    {kInterfaceClass, "java/lang/Object"},
+};
+
+const SystemClass *FindKnownClass(const std::string &name) {
+    for (const SystemClass &c : kSystemClasses) {
+        if (name == c.name) return &c;
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+// Exceptions that scripts throw may name classes the model does not list;
+// they count as unchecked exceptions.
+std::string SuperOf(const std::string &name) {
+    if (const SystemClass *c = FindKnownClass(name)) return c->super ? c->super : "";
+    if (name == "java/lang/Object") return "";
+    return name.find("Exception") != std::string::npos || name.find("Error") != std::string::npos
+               ? "java/lang/RuntimeException"
+               : "java/lang/Object";
+}
+
+namespace {
+
+ObjPtr NewString(const Element &e) {
+    auto s = std::make_shared<Object>();
+    s->kind = Kind::String;
+    s->text = e.bytes;
+    s->utfFails = e.utfFails;
+    return s;
+}
+
+ObjPtr NewArray(const ListAnswer &list, const std::set<long> &unreadable, const char *origin) {
+    if (list.isNull) return nullptr;
+    auto a = std::make_shared<Object>();
+    a->kind = Kind::StringArray;
+    a->text = "[Ljava/lang/String;";
+    a->origin = origin;
+    a->elements.reserve(list.elements.size());
+    for (const Element &e : list.elements) {
+        a->elements.push_back(e.isNull ? nullptr : NewString(e));
+    }
+    for (long index : unreadable) {
+        if (index < static_cast<long>(a->elements.size()) && a->elements[index]) a->elements[index]->utfFails = true;
+    }
+    return a;
+}
+
+}  // namespace
+
+bool IsSubclass(const std::string &cls, const std::string &of) {
+    std::string c = cls;
+    for (int depth = 0; !c.empty() && depth < 32; ++depth) {
+        if (c == of) return true;
+        c = SuperOf(c);
+    }
+    return false;
+}
+
+std::string ClassOf(const Object &obj) {
+    switch (obj.kind) {
+    case Kind::Class: return "java/lang/Class";
+    case Kind::String: return "java/lang/String";
+    case Kind::StringArray: return "[Ljava/lang/String;";
+    case Kind::Throwable: return obj.text;
+    }
+    return "java/lang/Object";
+}
+
+bool ClassLoadable(const State &st, const std::string &name) {
+    if (name == kMainClass || name == kInterfaceClass) {
+        return st.vm && st.vm->appVisible && !st.config.removedClasses.count(name);
+    }
+    return FindKnownClass(name) != nullptr;
+}
+
+ObjPtr ClassObject(State &st, const std::string &name) {
+    ObjPtr &slot = st.vm->classes[name];
+    if (!slot) {
+        slot = std::make_shared<Object>();
+        slot->kind = Kind::Class;
+        slot->text = name;
+    }
+    return slot;
+}
+
+ObjPtr NewThrowable(const std::string &cls, const char *message) {
+    auto e = std::make_shared<Object>();
+    e->kind = Kind::Throwable;
+    e->text = cls;
+    if (message) {
+        e->hasMessage = true;
+        e->message = message;
+    }
+    return e;
+}
+
+void SetPending(State &st, ThreadRec *t, const ObjPtr &exc) {
+    t->pending = exc;
+    Log(st, "exception " + Printable(exc->text) + ": " +
+                (exc->hasMessage ? Printable(exc->message) : std::string("(null)")));
+}
+
+JavaValue InvokeJava(State &st, std::unique_lock<std::mutex> &lock, ThreadRec *t,
+                     const MethodRec &m, const std::vector<std::string> &args) {
+    std::string line = "invoke " + m.cls + "." + m.name + m.sig;
+    for (const std::string &a : args) line += " " + a;
+    Log(st, line);
+
+    JavaValue result;
+    std::string key = m.cls + "." + m.name;
+    uint64_t vmId = st.vm->id;
+
+    auto delay = st.config.delays.find(key);
+    if (delay != st.config.delays.end() && delay->second > 0) {
+        int ms = delay->second;
+        lock.unlock();
+        std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+        lock.lock();
+        // The VM may have gone meanwhile (a daemon thread's call outlives it).
+        if (!st.vm || st.vm->id != vmId) return result;
+        RefreshApplication(st);
+    }
+
+    auto thrown = st.config.throws.find(key);
+    if (thrown != st.config.throws.end()) {
+        const ThrowRule &r = thrown->second;
+        SetPending(st, t, NewThrowable(r.exceptionClass, r.hasMessage ? r.message.c_str() : nullptr));
+        // A main that throws has still started the application's other threads.
+        if (m.cls == kMainClass && st.vm->app == AppState::NotStarted) st.vm->app = AppState::Running;
+        return result;
+    }
+
+    Config &cfg = st.config;
+    if (m.cls == kMainClass) {
+        switch (cfg.main) {
+        case MainBehaviour::Run:
+            if (st.vm->app == AppState::NotStarted) st.vm->app = AppState::Running;
+            break;
+        case MainBehaviour::EndAfter:
+            if (st.vm->app == AppState::NotStarted) {
+                st.vm->app = AppState::Running;
+                st.vm->appEndTimed = true;
+                st.vm->appEndAt = Clock::now() + std::chrono::milliseconds(cfg.mainEndAfterMs);
+            }
+            break;
+        case MainBehaviour::End:
+            EndApplication(st);
+            break;
+        }
+    } else if (m.name == "getTemplateList") {
+        result.obj = NewArray(cfg.templates, cfg.templatesUnreadable, "getTemplateList");
+    } else if (m.name == "getEventsForToday") {
+        result.obj = NewArray(cfg.events, cfg.eventsUnreadable, "getEventsForToday");
+    } else if (m.name == "isDoNotDisturbOn") {
+        result.i = cfg.doNotDisturb;
+    } else if (m.name == "showDoNotDisturb") {
+        cfg.doNotDisturb = cfg.doNotDisturb ? 0 : 1;
+    } else if (m.name == "quit") {
+        switch (cfg.quit) {
+        case QuitBehaviour::End:
+            EndApplication(st);
+            break;
+        case QuitBehaviour::Stay:
+            break;
+        case QuitBehaviour::Exit: {
+            int code = cfg.quitExitCode;
+            Log(st, "application exit " + std::to_string(code));
+            lock.unlock();
+            std::fflush(nullptr);
+            PlatformExit(code);
+        }
+        }
+    }
+    return result;
+}
+
+}  // namespace fakejvm

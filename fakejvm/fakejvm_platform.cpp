@@ -1,0 +1,43 @@
+// The few things the stand-in runtime needs from the operating system.
+#include "fakejvm_internal.h"
+
+#include <cstdlib>
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+#endif
+
+namespace fakejvm {
+
+#ifdef _WIN32
+
+unsigned long PlatformThreadKey() { return GetCurrentThreadId(); }
+
+bool PlatformIsFile(const std::string &path) {
+    DWORD attributes = GetFileAttributesA(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+const char *PlatformPathSeparator() { return ";"; }
+
+#else
+
+unsigned long PlatformThreadKey() { return static_cast<unsigned long>(syscall(SYS_gettid)); }
+
+bool PlatformIsFile(const std::string &path) {
+    struct stat info;
+    return stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
+const char *PlatformPathSeparator() { return ":"; }
+
+#endif
+
+// Like System.exit: the process ends with the code, from whichever thread.
+void PlatformExit(int code) { std::exit(code); }
+
+}  // namespace fakejvm
