@@ -198,6 +198,16 @@ FAKEJVM_API void FakeJvm_EndApplication(void) {
     EndApplication(st);
 }
 
+FAKEJVM_API void FakeJvm_ForceDestroy(void) {
+    State &st = S();
+    std::lock_guard<std::mutex> lock(st.mu);
+    if (!st.vm) return;
+    Log(st, "destroy forced");
+    for (auto &t : st.vm->threads) t->attached = false;
+    st.vm.reset();
+    st.cv.notify_all();
+}
+
 FAKEJVM_API int FakeJvm_VmExists(void) {
     State &st = S();
     std::lock_guard<std::mutex> lock(st.mu);

@@ -93,6 +93,12 @@ FAKEJVM_API int FakeJvm_ApplicationRunning(void);
 /* The Java side ends by itself, as if its last thread ended. */
 FAKEJVM_API void FakeJvm_EndApplication(void);
 
+/* Cleanup after a deliberately stuck VM (a thread that ended attached can
+ * never let DestroyJavaVM return): tears the VM down at once, whatever it
+ * waits for; a DestroyJavaVM still waiting then returns -1. Logs
+ * "destroy forced". Envs and references of that VM become stale. */
+FAKEJVM_API void FakeJvm_ForceDestroy(void);
+
 /* 1 while a VM exists (created and not yet destroyed). */
 FAKEJVM_API int FakeJvm_VmExists(void);
 

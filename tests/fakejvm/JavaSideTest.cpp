@@ -1,0 +1,190 @@
+// The scripted Java side answers the way the shell's tests need: exact
+// bytes, nulls, failing strings, large arrays, exceptions, missing pieces.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "FakeJvmTest.h"
+
+namespace {
+
+const char kStringArray[] = "()[Ljava/lang/String;";
+
+// What one element of a String[] answer looked like through JNI.
+struct Seen {
+    bool isNull;
+    bool unreadable;  // GetStringUTFChars gave NULL with OutOfMemoryError pending
+    std::string bytes;
+};
+
+bool operator==(const Seen &a, const Seen &b) {
+    return a.isNull == b.isNull && a.unreadable == b.unreadable && a.bytes == b.bytes;
+}
+
+std::ostream &operator<<(std::ostream &os, const Seen &s) {
+    return os << (s.isNull ? "null" : s.unreadable ? "unreadable" : "\"" + s.bytes + "\"");
+}
+
+// Calls a list method and reads every element the way the shell does.
+std::vector<Seen> ReadList(TestVm &v, const char *method, bool *isNull) {
+    std::vector<Seen> out;
+    jclass cls = v.Interface();
+    jobjectArray a = static_cast<jobjectArray>(v.env->CallStaticObjectMethod(cls, v.Method(cls, method, kStringArray)));
+    *isNull = a == nullptr;
+    for (jsize i = 0; a && i < v.env->GetArrayLength(a); ++i) {
+        jstring s = static_cast<jstring>(v.env->GetObjectArrayElement(a, i));
+        Seen seen{s == nullptr, false, ""};
+        if (s) {
+            jsize n = v.env->GetStringUTFLength(s);
+            const char *p = v.env->GetStringUTFChars(s, nullptr);
+            if (p) {
+                seen.bytes.assign(p, static_cast<size_t>(n));
+                v.env->ReleaseStringUTFChars(s, p);
+            } else {
+                seen.unreadable = v.env->ExceptionCheck() == JNI_TRUE;
+                EXPECT_GE(FakeJvm_CountLog("exception java/lang/OutOfMemoryError"), 1);
+                v.env->ExceptionClear();
+            }
+            v.env->DeleteLocalRef(s);
+        }
+        out.push_back(seen);
+    }
+    v.env->DeleteLocalRef(a);
+    v.env->DeleteLocalRef(cls);
+    return out;
+}
+
+struct ListCase {
+    const char *name;
+    const char *script;
+    bool isNull;
+    std::vector<Seen> expected;
+};
+
+TEST(JavaSide, ListAnswers) {
+    ListCase const cases[] = {
+        {"null array", "templates null", true, {}},
+        {"empty array", "templates", false, {}},
+        {"strings, nulls and escapes", R"(templates "A" null "" "tab\there" "\xff\x00\"\\")", false,
+         {{false, false, "A"}, {true, false, ""}, {false, false, ""}, {false, false, "tab\there"},
+          {false, false, std::string("\xff\0\"\\", 4)}}},
+        {"element whose bytes cannot be had", R"(templates "A" oom"B" oom)", false,
+         {{false, false, "A"}, {false, true, ""}, {false, true, ""}}},
+        {"unreadable by index, also across a later list line", "unreadable templates 1\ntemplates \"A\" \"B\"", false,
+         {{false, false, "A"}, {false, true, ""}}},
+        {"repeated pieces", R"(templates "ab"*3"c" "x"*0)", false, {{false, false, "abababc"}, {false, false, ""}}},
+    };
+    for (const ListCase &c : cases) {
+        SCOPED_TRACE(c.name);
+        TestVm v(c.script);
+        bool isNull = false;
+        std::vector<Seen> seen = ReadList(v, "getTemplateList", &isNull);
+        EXPECT_EQ(isNull, c.isNull);
+        EXPECT_EQ(seen, c.expected);
+        EXPECT_EQ(FakeJvm_ViolationCount(), 0) << ViolationText();
+    }
+}
+
+TEST(JavaSide, LargeAnswers) {
+    TestVm v("events 1200 named \"Event \"\ntemplates \"x\"*100000");
+    bool isNull = false;
+    std::vector<Seen> events = ReadList(v, "getEventsForToday", &isNull);
+    ASSERT_EQ(events.size(), 1200u);
+    EXPECT_EQ(events[0].bytes, "Event 0");
+    EXPECT_EQ(events[1199].bytes, "Event 1199");
+    EXPECT_EQ(FakeJvm_CountLog("element getEventsForToday "), 1200);
+    std::vector<Seen> templates = ReadList(v, "getTemplateList", &isNull);
+    ASSERT_EQ(templates.size(), 1u);
+    EXPECT_EQ(templates[0].bytes, std::string(100000, 'x'));
+}
+
+TEST(JavaSide, IndexOutOfBoundsIsPendingAndLogged) {
+    TestVm v("templates \"A\" \"B\"");
+    jclass cls = v.Interface();
+    jobjectArray a = static_cast<jobjectArray>(v.env->CallStaticObjectMethod(cls, v.Method(cls, "getTemplateList", kStringArray)));
+    EXPECT_EQ(v.env->GetObjectArrayElement(a, 2), nullptr);
+    EXPECT_TRUE(v.env->ExceptionCheck());
+    EXPECT_EQ(FakeJvm_CountLog("element getTemplateList 2"), 1);
+    EXPECT_EQ(FakeJvm_CountLog("exception java/lang/ArrayIndexOutOfBoundsException: Index 2 out of bounds for length 2"), 1);
+    v.env->ExceptionClear();
+}
+
+TEST(JavaSide, CommandsAndSwitches) {
+    TestVm v("donotdisturb 255\n"
+             "throw showHelpWindow java/lang/RuntimeException \"help is broken\"\n"
+             "remove method showSoundList\n");
+    jclass cls = v.Interface();
+    jmethodID dnd = v.Method(cls, "isDoNotDisturbOn", "()Z");
+    jmethodID toggle = v.Method(cls, "showDoNotDisturb", "()V");
+    // Any jboolean byte comes through unchanged; the switch flips 0 and 1.
+    EXPECT_EQ(v.env->CallStaticBooleanMethod(cls, dnd), 255);
+    v.env->CallStaticVoidMethod(cls, toggle);
+    EXPECT_EQ(v.env->CallStaticBooleanMethod(cls, dnd), 0);
+    v.env->CallStaticVoidMethod(cls, toggle);
+    EXPECT_EQ(v.env->CallStaticBooleanMethod(cls, dnd), 1);
+
+    v.env->CallStaticVoidMethod(cls, v.Method(cls, "showEditReminderWithTemplate", "(I)V"), 3);
+    EXPECT_EQ(FakeJvm_CountLog("invoke com/norvanta/kelvarin/data/TExternalDataInterface.showEditReminderWithTemplate(I)V 3"), 1);
+
+    v.env->CallStaticVoidMethod(cls, v.Method(cls, "showHelpWindow", "()V"));
+    v.env->ExceptionDescribe();
+    EXPECT_EQ(FakeJvm_CountLog("describe java/lang/RuntimeException: help is broken"), 1);
+
+    EXPECT_EQ(v.Method(cls, "showSoundList", "()V"), nullptr);
+    EXPECT_EQ(FakeJvm_CountLog("getstaticmethodid com/norvanta/kelvarin/data/TExternalDataInterface.showSoundList()V -> missing"), 1);
+    v.env->ExceptionClear();
+    // Only the exact signature is found.
+    EXPECT_EQ(v.Method(cls, "showAboutWindow", "(I)V"), nullptr);
+    v.env->ExceptionClear();
+
+    // A script mid-run changes the answers at once.
+    ASSERT_EQ(FakeJvm_Script("donotdisturb 0"), 0);
+    EXPECT_EQ(v.env->CallStaticBooleanMethod(cls, dnd), 0);
+    EXPECT_EQ(FakeJvm_ViolationCount(), 0) << ViolationText();
+}
+
+TEST(JavaSide, MissingClassesAndQuit) {
+    TestVm v("remove class com/norvanta/kelvarin/main/TApplication");
+    EXPECT_EQ(v.env->FindClass(kMain), nullptr);
+    EXPECT_EQ(FakeJvm_CountLog("exception java/lang/NoClassDefFoundError: com/norvanta/kelvarin/main/TApplication"), 1);
+    v.env->ExceptionClear();
+    EXPECT_EQ(v.env->FindClass("com.norvanta.kelvarin.data.TExternalDataInterface"), nullptr);  // dotted
+    v.env->ExceptionClear();
+
+    jclass cls = v.Interface();
+    ASSERT_NE(cls, nullptr);
+    // The application runs from main on; quit ends it.
+    ASSERT_EQ(FakeJvm_Script("restore class com/norvanta/kelvarin/main/TApplication"), 0);
+    jclass main = v.env->FindClass(kMain);
+    EXPECT_FALSE(FakeJvm_ApplicationRunning());
+    v.env->CallStaticVoidMethod(main, v.Method(main, "main", "([Ljava/lang/String;)V"), nullptr);
+    EXPECT_TRUE(FakeJvm_ApplicationRunning());
+    EXPECT_EQ(FakeJvm_CountLog("invoke com/norvanta/kelvarin/main/TApplication.main([Ljava/lang/String;)V null"), 1);
+    v.env->CallStaticVoidMethod(cls, v.Method(cls, "quit", "()V"));
+    EXPECT_FALSE(FakeJvm_ApplicationRunning());
+    EXPECT_EQ(FakeJvm_CountLog("application end"), 1);
+    EXPECT_EQ(FakeJvm_ViolationCount(), 0) << ViolationText();
+}
+
+TEST(JavaSide, BuiltInSampleWithoutScript) {
+    FakeJvm_Reset();
+    char option[] = "-Djava.class.path=chimelet.jar";
+    JavaVMOption options[1] = {{option, nullptr}};
+    JavaVMInitArgs args = {JNI_VERSION_1_2, 1, options, JNI_TRUE};
+    JavaVM *vm;
+    JNIEnv *env;
+    ASSERT_EQ(CreateVm()(&vm, reinterpret_cast<void **>(&env), &args), JNI_OK);
+    EXPECT_EQ(FakeJvm_CountLog("script built-in"), 1);
+    jclass cls = env->FindClass(kInterface);
+    jobjectArray a = static_cast<jobjectArray>(
+        env->CallStaticObjectMethod(cls, env->GetStaticMethodID(cls, "getTemplateList", kStringArray)));
+    EXPECT_EQ(env->GetArrayLength(a), 3);
+    jobjectArray e = static_cast<jobjectArray>(
+        env->CallStaticObjectMethod(cls, env->GetStaticMethodID(cls, "getEventsForToday", kStringArray)));
+    EXPECT_EQ(env->GetArrayLength(e) % 2, 0);
+    EXPECT_GT(env->GetArrayLength(e), 0);
+    EXPECT_EQ(vm->DestroyJavaVM(), JNI_OK);  // main never ran: nothing to wait for
+}
+
+}  // namespace
