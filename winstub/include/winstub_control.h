@@ -1,0 +1,110 @@
+// Test control of the Win32 stand-in: handlers for the modal calls, records of what the program
+// did, injected faults and live-handle counts. Host tests only; every call is thread-safe.
+#ifndef WINSTUB_CONTROL_H
+#define WINSTUB_CONTROL_H
+
+#include <windows.h>
+#include <shellapi.h>
+
+#include <cstddef>
+#include <functional>
+#include <string>
+#include <vector>
+
+// Back to a clean state between tests: registry emptied, handlers, records and faults cleared,
+// module path override dropped, tray icons forgotten. Also forgets window classes, every open
+// kernel handle, registry handle, menu and icon, and (silently, without messages) any window
+// still alive, so that one test's leftovers cannot leak into the next: check WinStub_LiveHandles
+// before calling it. Threads are never stopped; a test must have ended its own.
+void WinStub_Reset();
+
+// ---- Message boxes ----
+struct WinStubMessageBox {
+    HWND owner;
+    std::string text, caption;  // a NULL caption is recorded as "Error", as Windows shows it
+    UINT type;
+    DWORD threadId;
+};
+// The handler runs on the thread that called MessageBoxA and its answer is returned; with no
+// handler the box answers its default button (MB_DEFBUTTON2/3 honoured).
+void WinStub_SetMessageBoxHandler(std::function<int(const WinStubMessageBox&)> handler);
+std::vector<WinStubMessageBox> WinStub_MessageBoxes();
+
+// ---- Popup menus ----
+struct WinStubTrackCall {
+    HMENU menu;
+    UINT flags;
+    int x, y;
+    HWND owner;
+    DWORD threadId;
+};
+// The handler runs on the thread that called TrackPopupMenu, with the menu still alive, and
+// returns the chosen command (0 = dismissed). Without TPM_RETURNCMD a nonzero choice is posted
+// to the owner as WM_COMMAND (unless TPM_NONOTIFY) and TrackPopupMenu returns TRUE.
+void WinStub_SetTrackPopupMenuHandler(std::function<UINT(HMENU, UINT flags, int x, int y, HWND owner)> handler);
+std::vector<WinStubTrackCall> WinStub_TrackCalls();
+
+// ---- Modal loops ----
+// Serves the messages other threads have sent (SendMessageA) to the calling thread, as a modal
+// loop would. Waits up to waitMs (INFINITE allowed) for the first one when none is pending.
+// Returns how many were served. For message box and menu handlers that stay open a while.
+int WinStub_ServeSentMessages(DWORD waitMs = 0);
+
+// ---- Tray ----
+struct WinStubTrayCall {
+    DWORD message;          // NIM_ADD, NIM_MODIFY, NIM_DELETE, ...
+    NOTIFYICONDATAA data;   // copy of the caller's record up to szTip[64] (or cbSize, if larger)
+    BOOL result;
+};
+std::vector<WinStubTrayCall> WinStub_TrayCalls();
+size_t WinStub_TrayIconCount();
+// Posts the icon's callback message (wParam uID, lParam mouseMessage) to its window, as the
+// shell does for a click; false when there is no such icon.
+bool WinStub_ClickTrayIcon(HWND hwnd, UINT uID, UINT mouseMessage);
+// Forgets every icon and posts the registered "TaskbarCreated" message to every live top-level
+// window, as a restarted Explorer does.
+void WinStub_RecreateTaskbar();
+
+// ---- Foreground and cursor ----
+std::vector<HWND> WinStub_ForegroundCalls();  // every SetForegroundWindow argument, in order
+void WinStub_SetCursorPos(POINT pt);          // what GetCursorPos reports; {100, 100} after Reset
+
+// ---- Faults ----
+enum class WinStubFault {
+    CreateMutex,        // NULL, ERROR_ACCESS_DENIED
+    CreateEvent,        // NULL, ERROR_NOT_ENOUGH_MEMORY
+    CreateThread,       // NULL, ERROR_NOT_ENOUGH_MEMORY
+    CreateWindow,       // NULL, ERROR_NOT_ENOUGH_MEMORY; no message reaches the window procedure
+    CreatePopupMenu,    // NULL, ERROR_NOT_ENOUGH_MEMORY
+    GetCursorPos,       // FALSE, ERROR_ACCESS_DENIED (as on a locked desktop)
+    GetModuleFileName,  // 0, ERROR_NOT_ENOUGH_MEMORY; nothing written
+    LoadImage,          // NULL, ERROR_NOT_ENOUGH_MEMORY
+};
+// The next `times` calls of that kind fail as Windows would (see above).
+void WinStub_FailNext(WinStubFault fault, int times = 1);
+
+// ---- Module path ----
+// What GetModuleFileNameA reports for the program, in Windows form ("Z:\\dir\\Chimelet.exe");
+// nullptr goes back to the real one ("Z:" + /proc/self/exe with '/' turned into '\\').
+void WinStub_SetModuleFileName(const char* windowsPath);
+
+// ---- Live handles, for leak checks ----
+struct WinStubLive {
+    int menus, windows, icons, trayIcons, regKeys, kernelHandles;
+};
+WinStubLive WinStub_LiveHandles();
+
+// ---- Resources (called by the code that winstub_add_resources generates) ----
+struct WinStubResourceString {
+    UINT id;
+    const char* text;
+};
+struct WinStubResourceIcon {
+    const char* name;  // nullptr when the icon has a numeric id
+    UINT id;
+};
+// Adds the strings and icon names of the main module; arrays end with a {.., nullptr} string
+// entry and a {nullptr, 0} icon entry. Later registrations add to (or replace) earlier ones.
+void WinStub_RegisterResources(const WinStubResourceString* strings, const WinStubResourceIcon* icons);
+
+#endif

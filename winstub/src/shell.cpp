@@ -1,0 +1,408 @@
+// The modal and shell parts of the stand-in: message boxes and popup menus answered by the
+// test's handlers, the tray, the cursor, the foreground, resources and icons, and the control
+// calls that reset and count everything.
+#include "state.h"
+
+#include <chrono>
+#include <map>
+#include <set>
+#include <vector>
+
+namespace winstub {
+namespace {
+
+struct TrayIcon {
+    HWND hwnd;
+    UINT id;
+    UINT flags = 0;
+    UINT callbackMessage = 0;
+    HICON icon = nullptr;
+    std::string tip;
+};
+
+struct ShellState {
+    std::function<int(const WinStubMessageBox&)> boxHandler;
+    std::vector<WinStubMessageBox> boxes;
+    std::function<UINT(HMENU, UINT, int, int, HWND)> trackHandler;
+    std::vector<WinStubTrackCall> trackCalls;
+    std::vector<WinStubTrayCall> trayCalls;
+    std::vector<TrayIcon> tray;
+    std::vector<HWND> foreground;
+    POINT cursor{100, 100};
+    std::map<UINT, std::string> strings;
+    std::vector<WinStubResourceIcon> icons;  // names copied into iconNames
+    std::vector<std::string> iconNames;
+    std::set<uintptr_t> liveIcons;           // icons made by LoadImageA without LR_SHARED
+    std::map<std::string, uintptr_t> sharedIcons;
+};
+ShellState& S() {
+    static ShellState* state = new ShellState;
+    return *state;
+}
+
+HMODULE const kMainModule = reinterpret_cast<HMODULE>(0x400000);
+uintptr_t const kSharedBase = 0xF000;  // stock icons and cursors: below every counted handle
+
+bool IsMain(HINSTANCE module) { return module == kMainModule; }
+
+// The key of an icon resource name: "#<id>" for a numeric one, else the upper-cased name,
+// as resource names compare without regard to case.
+std::string IconKey(LPCSTR name) {
+    if (IS_INTRESOURCE(name)) return "#" + std::to_string(reinterpret_cast<uintptr_t>(name));
+    std::string key = name;
+    for (char& c : key)
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    return key;
+}
+
+bool HasIcon(LPCSTR name) {
+    std::string key = IconKey(name);
+    for (size_t i = 0; i < S().icons.size(); ++i) {
+        const WinStubResourceIcon& icon = S().icons[i];
+        std::string have = icon.name ? IconKey(S().iconNames[i].c_str()) : "#" + std::to_string(icon.id);
+        if (have == key) return true;
+    }
+    return false;
+}
+
+// Buttons of each MB_ type, in order; the default button is picked from these.
+std::vector<int> Buttons(UINT type) {
+    switch (type & MB_TYPEMASK) {
+    case MB_OKCANCEL: return {IDOK, IDCANCEL};
+    case MB_ABORTRETRYIGNORE: return {IDABORT, IDRETRY, IDIGNORE};
+    case MB_YESNOCANCEL: return {IDYES, IDNO, IDCANCEL};
+    case MB_YESNO: return {IDYES, IDNO};
+    case MB_RETRYCANCEL: return {IDRETRY, IDCANCEL};
+    case MB_CANCELTRYCONTINUE: return {IDCANCEL, IDTRYAGAIN, IDCONTINUE};
+    default: return {IDOK};
+    }
+}
+
+TrayIcon* FindIcon(HWND hwnd, UINT id) {
+    for (TrayIcon& icon : S().tray)
+        if (icon.hwnd == hwnd && icon.id == id) return &icon;
+    return nullptr;
+}
+
+void Apply(TrayIcon& icon, const NOTIFYICONDATAA& data) {
+    icon.flags |= data.uFlags;
+    if (data.uFlags & NIF_MESSAGE) icon.callbackMessage = data.uCallbackMessage;
+    if (data.uFlags & NIF_ICON) icon.icon = data.hIcon;
+    if (data.uFlags & NIF_TIP) icon.tip.assign(data.szTip, strnlen(data.szTip, sizeof data.szTip));
+}
+
+}  // namespace
+
+void ResetShell() {
+    ShellState& s = S();
+    s.boxHandler = nullptr;
+    s.boxes.clear();
+    s.trackHandler = nullptr;
+    s.trackCalls.clear();
+    s.trayCalls.clear();
+    s.tray.clear();
+    s.foreground.clear();
+    s.cursor = POINT{100, 100};
+    s.liveIcons.clear();
+}
+
+int LiveIcons() { return static_cast<int>(S().liveIcons.size()); }
+int LiveTrayIcons() { return static_cast<int>(S().tray.size()); }
+
+HMODULE MainModule() { return kMainModule; }
+
+}  // namespace winstub
+
+using namespace winstub;
+
+// ---- control ----
+
+void WinStub_Reset() {
+    Guard lock(Lock());
+    ResetShell();
+    ResetMenus();
+    ResetWindows();
+    ResetRegistry();
+    ResetKernel();
+    ResetModule();
+    ResetFaults();
+}
+
+WinStubLive WinStub_LiveHandles() {
+    Guard lock(Lock());
+    return WinStubLive{LiveMenus(), LiveWindows(), LiveIcons(), LiveTrayIcons(), LiveRegKeys(), LiveKernelHandles()};
+}
+
+void WinStub_SetMessageBoxHandler(std::function<int(const WinStubMessageBox&)> handler) {
+    Guard lock(Lock());
+    S().boxHandler = std::move(handler);
+}
+
+std::vector<WinStubMessageBox> WinStub_MessageBoxes() {
+    Guard lock(Lock());
+    return S().boxes;
+}
+
+void WinStub_SetTrackPopupMenuHandler(std::function<UINT(HMENU, UINT, int, int, HWND)> handler) {
+    Guard lock(Lock());
+    S().trackHandler = std::move(handler);
+}
+
+std::vector<WinStubTrackCall> WinStub_TrackCalls() {
+    Guard lock(Lock());
+    return S().trackCalls;
+}
+
+int WinStub_ServeSentMessages(DWORD waitMs) {
+    Guard lock(Lock());
+    int served = 0;
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs == INFINITE ? 0 : waitMs);
+    while (Me().sent.empty() && waitMs) {
+        if (waitMs == INFINITE)
+            Changed().wait(lock);
+        else if (Changed().wait_until(lock, deadline) == std::cv_status::timeout)
+            break;
+    }
+    while (ServeOneSent(lock)) ++served;
+    return served;
+}
+
+std::vector<WinStubTrayCall> WinStub_TrayCalls() {
+    Guard lock(Lock());
+    return S().trayCalls;
+}
+
+size_t WinStub_TrayIconCount() {
+    Guard lock(Lock());
+    return S().tray.size();
+}
+
+bool WinStub_ClickTrayIcon(HWND hwnd, UINT id, UINT mouseMessage) {
+    Guard lock(Lock());
+    TrayIcon* icon = FindIcon(hwnd, id);
+    if (!icon) return false;
+    return PostLocked(icon->hwnd, icon->callbackMessage, id, static_cast<LPARAM>(mouseMessage));
+}
+
+void WinStub_RecreateTaskbar() {
+    Guard lock(Lock());
+    S().tray.clear();
+    UINT message = RegisterMessageLocked("TaskbarCreated");
+    for (HWND hwnd : LiveTopLevelWindows()) PostLocked(hwnd, message, 0, 0);
+}
+
+std::vector<HWND> WinStub_ForegroundCalls() {
+    Guard lock(Lock());
+    return S().foreground;
+}
+
+void WinStub_SetCursorPos(POINT pt) {
+    Guard lock(Lock());
+    S().cursor = pt;
+}
+
+void WinStub_RegisterResources(const WinStubResourceString* strings, const WinStubResourceIcon* icons) {
+    Guard lock(Lock());
+    for (; strings && strings->text; ++strings) S().strings[strings->id] = strings->text;
+    for (; icons && (icons->name || icons->id); ++icons) {
+        S().iconNames.push_back(icons->name ? icons->name : "");
+        S().icons.push_back(*icons);
+    }
+}
+
+// ---- USER32 ----
+
+int WINAPI MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type) {
+    Guard lock(Lock());
+    if (owner && !IsLiveWindow(owner)) {
+        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+        return 0;
+    }
+    WinStubMessageBox box{owner, text ? text : "", caption ? caption : "Error", type, Me().id};
+    S().boxes.push_back(box);
+    // A modal loop starts by serving what other threads have sent us.
+    while (ServeOneSent(lock)) {
+    }
+    auto handler = S().boxHandler;
+    lock.unlock();
+    if (handler) return handler(box);
+    std::vector<int> buttons = Buttons(type);
+    size_t index = (type & MB_DEFMASK) >> 8;
+    return buttons[index < buttons.size() ? index : 0];
+}
+
+BOOL WINAPI TrackPopupMenu(HMENU menu, UINT flags, int x, int y, int, HWND owner, const RECT*) {
+    if (!IsMenu(menu)) {
+        SetLastError(ERROR_INVALID_MENU_HANDLE);
+        return FALSE;
+    }
+    Guard lock(Lock());
+    S().trackCalls.push_back(WinStubTrackCall{menu, flags, x, y, owner, Me().id});
+    while (ServeOneSent(lock)) {
+    }
+    auto handler = S().trackHandler;
+    lock.unlock();
+    UINT command = handler ? handler(menu, flags, x, y, owner) : 0;
+    if (flags & TPM_RETURNCMD) return static_cast<BOOL>(command);
+    if (command && !(flags & TPM_NONOTIFY)) PostMessageA(owner, WM_COMMAND, command, 0);
+    return TRUE;
+}
+
+BOOL WINAPI GetCursorPos(LPPOINT pt) {
+    Guard lock(Lock());
+    if (TakeFault(WinStubFault::GetCursorPos)) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    if (!pt) {
+        SetLastError(ERROR_NOACCESS);
+        return FALSE;
+    }
+    *pt = S().cursor;
+    return TRUE;
+}
+
+BOOL WINAPI SetForegroundWindow(HWND hwnd) {
+    Guard lock(Lock());
+    S().foreground.push_back(hwnd);
+    if (!IsLiveWindow(hwnd)) {
+        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+        return FALSE;
+    }
+    return TRUE;
+}
+
+int WINAPI LoadStringA(HINSTANCE module, UINT id, LPSTR buffer, int size) {
+    // Wine: a zero size answers -1 and touches nothing (the W form would hand out a pointer).
+    if (size <= 0) return -1;
+    if (!buffer) return 0;
+    Guard lock(Lock());
+    auto it = S().strings.end();
+    bool blockExists = false;
+    if (!module || IsMain(module)) {
+        it = S().strings.find(id & 0xFFFF);
+        // Strings live in blocks of 16; a missing string of an existing block is just empty.
+        for (auto& entry : S().strings)
+            if ((entry.first >> 4) == ((id & 0xFFFF) >> 4)) blockExists = true;
+    }
+    if (it == S().strings.end()) {
+        if (!blockExists) SetLastError(ERROR_RESOURCE_NAME_NOT_FOUND);
+        buffer[0] = 0;
+        return 0;
+    }
+    size_t n = it->second.size();
+    if (n > static_cast<size_t>(size - 1)) n = static_cast<size_t>(size - 1);
+    memcpy(buffer, it->second.data(), n);
+    buffer[n] = 0;
+    return static_cast<int>(n);
+}
+
+HANDLE WINAPI LoadImageA(HINSTANCE module, LPCSTR name, UINT type, int, int, UINT flags) {
+    Guard lock(Lock());
+    if (TakeFault(WinStubFault::LoadImage)) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return nullptr;
+    }
+    if (!name || !IsMain(module) || (flags & LR_LOADFROMFILE) || type != IMAGE_ICON) {
+        SetLastError(ERROR_RESOURCE_TYPE_NOT_FOUND);
+        return nullptr;
+    }
+    if (S().icons.empty()) {
+        SetLastError(ERROR_RESOURCE_TYPE_NOT_FOUND);
+        return nullptr;
+    }
+    if (!HasIcon(name)) {
+        SetLastError(ERROR_RESOURCE_NAME_NOT_FOUND);
+        return nullptr;
+    }
+    if (flags & LR_SHARED) {
+        uintptr_t& shared = S().sharedIcons[IconKey(name)];
+        if (!shared) shared = NewUserHandle();
+        return reinterpret_cast<HANDLE>(shared);
+    }
+    uintptr_t h = NewUserHandle();
+    S().liveIcons.insert(h);
+    return reinterpret_cast<HANDLE>(h);
+}
+
+HICON WINAPI LoadIconA(HINSTANCE module, LPCSTR name) {
+    if (!module) {
+        uintptr_t id = reinterpret_cast<uintptr_t>(name);
+        if (IS_INTRESOURCE(name) && id >= 32512 && id <= 32518) return reinterpret_cast<HICON>(kSharedBase + (id - 32512) * 2);
+        SetLastError(ERROR_RESOURCE_NAME_NOT_FOUND);
+        return nullptr;
+    }
+    return static_cast<HICON>(LoadImageA(module, name, IMAGE_ICON, 0, 0, LR_SHARED | LR_DEFAULTSIZE));
+}
+
+HCURSOR WINAPI LoadCursorA(HINSTANCE module, LPCSTR name) {
+    uintptr_t id = reinterpret_cast<uintptr_t>(name);
+    if (!module && IS_INTRESOURCE(name) && id >= 32512 && id <= 32651)
+        return reinterpret_cast<HCURSOR>(kSharedBase + 0x10 + (id - 32512) * 2);
+    SetLastError(ERROR_RESOURCE_NAME_NOT_FOUND);
+    return nullptr;
+}
+
+BOOL WINAPI DestroyIcon(HICON icon) {
+    Guard lock(Lock());
+    uintptr_t value = reinterpret_cast<uintptr_t>(icon);
+    if (S().liveIcons.erase(value)) return TRUE;
+    // Shared icons (stock ones, LR_SHARED ones) survive DestroyIcon, which still answers TRUE.
+    if (value >= kSharedBase && value < kSharedBase + 0x200) return TRUE;
+    for (auto& shared : S().sharedIcons)
+        if (shared.second == value) return TRUE;
+    return FALSE;
+}
+
+HGDIOBJ WINAPI GetStockObject(int index) {
+    if (index < 0 || index > 19) return nullptr;
+    return reinterpret_cast<HGDIOBJ>(static_cast<uintptr_t>(0x01900010 + index * 4 + 0x10));
+}
+
+// ---- SHELL32 ----
+
+BOOL WINAPI Shell_NotifyIconA(DWORD message, PNOTIFYICONDATAA data) {
+    Guard lock(Lock());
+    if (!data) return FALSE;
+    // Wine reads the first-version fields whatever cbSize says (it accepts even 0); more only
+    // when cbSize promises more.
+    NOTIFYICONDATAA copy{};
+    size_t n = NOTIFYICONDATAA_V1_SIZE;
+    if (data->cbSize > n && data->cbSize <= sizeof copy) n = data->cbSize;
+    memcpy(&copy, data, n);
+    copy.szTip[sizeof copy.szTip - 1] = 0;
+
+    BOOL result = FALSE;
+    TrayIcon* icon = FindIcon(copy.hWnd, copy.uID);
+    switch (message) {
+    case NIM_ADD:
+        if (!icon) {
+            TrayIcon added;
+            added.hwnd = copy.hWnd;
+            added.id = copy.uID;
+            Apply(added, copy);
+            S().tray.push_back(added);
+            result = TRUE;
+        }
+        break;
+    case NIM_MODIFY:
+        if (icon) {
+            Apply(*icon, copy);
+            result = TRUE;
+        } else {
+            SetLastError(static_cast<DWORD>(E_FAIL));
+        }
+        break;
+    case NIM_DELETE:
+        if (icon) {
+            S().tray.erase(S().tray.begin() + (icon - S().tray.data()));
+            result = TRUE;
+        }
+        break;
+    default:
+        result = icon ? TRUE : FALSE;
+        break;
+    }
+    S().trayCalls.push_back(WinStubTrayCall{message, copy, result});
+    return result;
+}

@@ -1,0 +1,420 @@
+// USER32 windows and messages: classes, top-level windows owned by threads, posted and sent
+// messages, the atom table behind RegisterClassA and RegisterWindowMessageA.
+#include "state.h"
+
+#include <algorithm>
+#include <cctype>
+#include <map>
+#include <vector>
+
+namespace winstub {
+namespace {
+
+struct WindowClass {
+    std::string name;
+    ATOM atom;
+    WNDPROC proc;
+};
+
+struct Window {
+    HWND hwnd;
+    ATOM classAtom;
+    std::string title;
+    DWORD style, exStyle;
+    DWORD threadId;
+    WNDPROC proc;
+    bool destroying = false;
+};
+
+struct WindowState {
+    std::map<std::string, ATOM> atoms;          // lower-case name -> atom, never forgotten
+    ATOM nextAtom = 0xC000;
+    std::map<ATOM, WindowClass> classes;
+    std::vector<std::shared_ptr<Window>> windows;  // newest first, as the z-order finds them
+};
+WindowState& W() {
+    static WindowState* state = new WindowState;
+    return *state;
+}
+
+std::shared_ptr<Window> Find(HWND hwnd) {
+    for (auto& w : W().windows)
+        if (w->hwnd == hwnd) return w;
+    return nullptr;
+}
+
+void Forget(HWND hwnd) {
+    auto& list = W().windows;
+    list.erase(std::remove_if(list.begin(), list.end(), [hwnd](const std::shared_ptr<Window>& w) { return w->hwnd == hwnd; }),
+               list.end());
+}
+
+ATOM AtomFor(const char* name) {
+    std::string key = Lower(name);
+    auto it = W().atoms.find(key);
+    if (it != W().atoms.end()) return it->second;
+    if (W().nextAtom == 0) return 0;  // table full after 16384 names
+    ATOM atom = W().nextAtom++;
+    W().atoms[key] = atom;
+    return atom;
+}
+
+const WindowClass* FindClass(LPCSTR name) {
+    if (!name) return nullptr;
+    ATOM atom;
+    if (IS_INTRESOURCE(name)) {
+        atom = static_cast<ATOM>(reinterpret_cast<uintptr_t>(name));
+    } else {
+        auto it = W().atoms.find(Lower(name));
+        if (it == W().atoms.end()) return nullptr;
+        atom = it->second;
+    }
+    auto it = W().classes.find(atom);
+    return it == W().classes.end() ? nullptr : &it->second;
+}
+
+// Styles as Wine reports them for a top-level window: clip-siblings always, a caption unless
+// it is a popup, and the window edge for anything with a dialog frame or caption.
+void FixStyles(DWORD* style, DWORD* exStyle) {
+    *style |= WS_CLIPSIBLINGS;
+    if (!(*style & WS_POPUP)) *style |= WS_CAPTION;
+    if ((*style & WS_DLGFRAME) || (*exStyle & WS_EX_DLGMODALFRAME) || !(*style & WS_POPUP))
+        *exStyle |= WS_EX_WINDOWEDGE;
+    else
+        *exStyle &= ~static_cast<DWORD>(WS_EX_WINDOWEDGE);
+}
+
+bool TakePosted(ThreadState& me, HWND filter, UINT first, UINT last, bool remove, MSG* out) {
+    for (auto it = me.posted.begin(); it != me.posted.end(); ++it) {
+        if (filter && it->hwnd != filter) continue;
+        if ((first || last) && (it->message < first || it->message > last)) continue;
+        *out = *it;
+        if (remove) me.posted.erase(it);
+        return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+bool EqualNoCase(const std::string& a, const std::string& b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i)
+        if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i]))) return false;
+    return true;
+}
+
+std::string Lower(std::string s) {
+    for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return s;
+}
+
+bool IsLiveWindow(HWND hwnd) { return hwnd && Find(hwnd) != nullptr; }
+
+std::vector<HWND> LiveTopLevelWindows() {
+    std::vector<HWND> result;
+    for (auto& w : W().windows) result.push_back(w->hwnd);
+    return result;
+}
+
+UINT RegisterMessageLocked(const char* name) { return AtomFor(name); }
+
+bool PostLocked(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    std::shared_ptr<ThreadState> target;
+    if (!hwnd) {
+        target = FindThread(Me().id);
+    } else {
+        std::shared_ptr<Window> w = Find(hwnd);
+        if (!w) {
+            SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+            return false;
+        }
+        target = FindThread(w->threadId);
+    }
+    if (!target) {
+        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+        return false;
+    }
+    MSG msg{};
+    msg.hwnd = hwnd;
+    msg.message = message;
+    msg.wParam = wParam;
+    msg.lParam = lParam;
+    msg.time = GetTickCount();
+    target->posted.push_back(msg);
+    Changed().notify_all();
+    return true;
+}
+
+bool ServeOneSent(Guard& lock) {
+    ThreadState& me = Me();
+    if (me.sent.empty()) return false;
+    std::shared_ptr<SentMessage> sent = me.sent.front();
+    me.sent.pop_front();
+    std::shared_ptr<Window> w = Find(sent->hwnd);
+    LRESULT result = 0;
+    if (w) {
+        WNDPROC proc = w->proc;
+        lock.unlock();
+        result = proc(sent->hwnd, sent->message, sent->wParam, sent->lParam);
+        lock.lock();
+    }
+    sent->result = result;
+    sent->done = true;
+    Changed().notify_all();
+    return true;
+}
+
+// Windows of an ended thread vanish without messages: the thread cannot run their procedure.
+void DestroyThreadWindows(DWORD threadId) {
+    auto& list = W().windows;
+    list.erase(std::remove_if(list.begin(), list.end(),
+                              [threadId](const std::shared_ptr<Window>& w) { return w->threadId == threadId; }),
+               list.end());
+}
+
+void ResetWindows() {
+    W().windows.clear();
+    W().classes.clear();
+}
+
+int LiveWindows() { return static_cast<int>(W().windows.size()); }
+
+}  // namespace winstub
+
+using namespace winstub;
+
+ATOM WINAPI RegisterClassA(const WNDCLASSA* wc) {
+    Guard lock(Lock());
+    if (!wc || !wc->lpszClassName || IS_INTRESOURCE(wc->lpszClassName) || !wc->lpfnWndProc) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    if (FindClass(wc->lpszClassName)) {
+        SetLastError(ERROR_CLASS_ALREADY_EXISTS);
+        return 0;
+    }
+    ATOM atom = AtomFor(wc->lpszClassName);
+    if (!atom) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return 0;
+    }
+    W().classes[atom] = WindowClass{wc->lpszClassName, atom, wc->lpfnWndProc};
+    return atom;
+}
+
+UINT WINAPI RegisterWindowMessageA(LPCSTR name) {
+    if (!name || !*name) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    Guard lock(Lock());
+    return AtomFor(name);
+}
+
+HWND WINAPI CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR title, DWORD style, int x, int y, int width,
+                            int height, HWND parent, HMENU menu, HINSTANCE instance, LPVOID param) {
+    Guard lock(Lock());
+    if (TakeFault(WinStubFault::CreateWindow)) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return nullptr;
+    }
+    const WindowClass* cls = FindClass(className);
+    if (!cls) {
+        SetLastError(ERROR_CLASS_DOES_NOT_EXIST);
+        return nullptr;
+    }
+    if (parent || (style & WS_CHILD)) {  // only top-level windows are modelled
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return nullptr;
+    }
+    auto w = std::make_shared<Window>();
+    w->hwnd = reinterpret_cast<HWND>(NewUserHandle());
+    w->classAtom = cls->atom;
+    w->title = title ? title : "";
+    w->style = style;
+    w->exStyle = exStyle;
+    FixStyles(&w->style, &w->exStyle);
+    w->threadId = Me().id;
+    w->proc = cls->proc;
+    W().windows.insert(W().windows.begin(), w);
+    std::string classText = cls->name;
+    lock.unlock();
+
+    CREATESTRUCTA cs{};
+    cs.lpCreateParams = param;
+    cs.hInstance = instance;
+    cs.hMenu = menu;
+    cs.hwndParent = parent;
+    cs.x = x;
+    cs.y = y;
+    cs.cx = width;
+    cs.cy = height;
+    cs.style = static_cast<LONG>(w->style);
+    cs.lpszName = title;
+    cs.lpszClass = className;
+    cs.dwExStyle = w->exStyle;
+    if (w->proc(w->hwnd, WM_CREATE, 0, reinterpret_cast<LPARAM>(&cs)) == -1) {
+        // Wine sends only WM_NCDESTROY to a window whose WM_CREATE refused.
+        w->proc(w->hwnd, WM_NCDESTROY, 0, 0);
+        lock.lock();
+        Forget(w->hwnd);
+        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+        return nullptr;
+    }
+    lock.lock();
+    if (!Find(w->hwnd)) {  // destroyed from inside WM_CREATE
+        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+        return nullptr;
+    }
+    return w->hwnd;
+}
+
+BOOL WINAPI DestroyWindow(HWND hwnd) {
+    Guard lock(Lock());
+    std::shared_ptr<Window> w = Find(hwnd);
+    // Wine answers ERROR_ACCESS_DENIED both for another thread's window and for no window at all.
+    if (!w || w->threadId != Me().id) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    if (w->destroying) return TRUE;
+    w->destroying = true;
+    lock.unlock();
+    w->proc(hwnd, WM_DESTROY, 0, 0);
+    w->proc(hwnd, WM_NCDESTROY, 0, 0);
+    lock.lock();
+    Forget(hwnd);
+    return TRUE;
+}
+
+LRESULT WINAPI DefWindowProcA(HWND hwnd, UINT message, WPARAM, LPARAM) {
+    if (message == WM_CLOSE) DestroyWindow(hwnd);
+    return 0;
+}
+
+BOOL WINAPI IsWindow(HWND hwnd) {
+    Guard lock(Lock());
+    return IsLiveWindow(hwnd) ? TRUE : FALSE;
+}
+
+BOOL WINAPI IsWindowVisible(HWND hwnd) {
+    Guard lock(Lock());
+    std::shared_ptr<Window> w = Find(hwnd);
+    return w && (w->style & WS_VISIBLE) ? TRUE : FALSE;
+}
+
+LONG WINAPI GetWindowLongA(HWND hwnd, int index) {
+    Guard lock(Lock());
+    std::shared_ptr<Window> w = Find(hwnd);
+    if (!w) {
+        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+        return 0;
+    }
+    if (index == GWL_STYLE) return static_cast<LONG>(w->style);
+    if (index == GWL_EXSTYLE) return static_cast<LONG>(w->exStyle);
+    SetLastError(ERROR_INVALID_INDEX);
+    return 0;
+}
+
+BOOL WINAPI PostMessageA(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    Guard lock(Lock());
+    return PostLocked(hwnd, message, wParam, lParam) ? TRUE : FALSE;
+}
+
+LRESULT WINAPI SendMessageA(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    Guard lock(Lock());
+    std::shared_ptr<Window> w = Find(hwnd);
+    if (!w) {
+        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+        return 0;
+    }
+    ThreadState& me = Me();
+    if (w->threadId == me.id) {
+        WNDPROC proc = w->proc;
+        lock.unlock();
+        return proc(hwnd, message, wParam, lParam);
+    }
+    std::shared_ptr<ThreadState> target = FindThread(w->threadId);
+    if (!target) {
+        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+        return 0;
+    }
+    auto sent = std::make_shared<SentMessage>();
+    sent->hwnd = hwnd;
+    sent->message = message;
+    sent->wParam = wParam;
+    sent->lParam = lParam;
+    target->sent.push_back(sent);
+    Changed().notify_all();
+    // While we wait, messages sent to us are served, so two threads sending to each other
+    // do not deadlock.
+    while (!sent->done) {
+        if (!ServeOneSent(lock)) Changed().wait(lock);
+    }
+    if (sent->receiverEnded) SetLastError(ERROR_ACCESS_DENIED);  // what Wine reports then
+    return sent->result;
+}
+
+BOOL WINAPI GetMessageA(LPMSG msg, HWND hwnd, UINT first, UINT last) {
+    Guard lock(Lock());
+    if (!msg) {
+        SetLastError(ERROR_NOACCESS);
+        return -1;
+    }
+    if (hwnd && !Find(hwnd)) {
+        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+        return -1;
+    }
+    ThreadState& me = Me();
+    for (;;) {
+        while (ServeOneSent(lock)) {
+        }
+        if (TakePosted(me, hwnd, first, last, true, msg)) return msg->message == WM_QUIT ? FALSE : TRUE;
+        Changed().wait(lock);
+    }
+}
+
+BOOL WINAPI PeekMessageA(LPMSG msg, HWND hwnd, UINT first, UINT last, UINT remove) {
+    Guard lock(Lock());
+    if (!msg) {
+        SetLastError(ERROR_NOACCESS);
+        return FALSE;
+    }
+    while (ServeOneSent(lock)) {
+    }
+    return TakePosted(Me(), hwnd, first, last, (remove & PM_REMOVE) != 0, msg) ? TRUE : FALSE;
+}
+
+BOOL WINAPI TranslateMessage(const MSG*) { return FALSE; }
+
+LRESULT WINAPI DispatchMessageA(const MSG* msg) {
+    if (!msg || !msg->hwnd) return 0;
+    Guard lock(Lock());
+    std::shared_ptr<Window> w = Find(msg->hwnd);
+    if (!w) {
+        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+        return 0;
+    }
+    WNDPROC proc = w->proc;
+    lock.unlock();
+    return proc(msg->hwnd, msg->message, msg->wParam, msg->lParam);
+}
+
+HWND WINAPI FindWindowA(LPCSTR className, LPCSTR title) {
+    Guard lock(Lock());
+    ATOM atom = 0;
+    if (className) {
+        const WindowClass* cls = FindClass(className);
+        if (!cls) return nullptr;
+        atom = cls->atom;
+    }
+    for (auto& w : W().windows) {
+        if (w->destroying) continue;
+        if (className && w->classAtom != atom) continue;
+        // Wine compares the title case-insensitively too (probed).
+        if (title && !EqualNoCase(w->title, title)) continue;
+        return w->hwnd;
+    }
+    return nullptr;
+}
