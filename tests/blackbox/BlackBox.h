@@ -1,0 +1,135 @@
+// The fixture of the black-box suite: each case runs the real Chimelet.exe,
+// from the bin directory beside this test, as separate processes in this Wine
+// prefix, with the stand-in runtime registered, its own fakejvm script and log
+// in a directory of its own, and watchdogs on every wait.
+//
+// A case may hold several rows (BeginCase per row): each row starts from a
+// clean world (no ghost window, no tray icon, no process of the last row).
+#ifndef CHIMELET_BLACKBOX_H
+#define CHIMELET_BLACKBOX_H
+
+#include <windows.h>
+
+#include <deque>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "winrig.h"
+
+namespace blackbox {
+
+// Generous bounds: a Wine process starts in well under a second with the
+// persistent server, but CI machines stall now and then.
+DWORD const kAppearMs = 10000;   // icon, ghost window, menu, box, log line
+DWORD const kExitMs = 10000;     // a process that should end
+DWORD const kQuietMs = 600;      // how long "nothing happens" is watched
+
+char const kInterface[] = "com/norvanta/kelvarin/data/TExternalDataInterface.";
+char const kInvokeInterface[] = "invoke com/norvanta/kelvarin/data/TExternalDataInterface.";
+char const kInvokeMain[] = "invoke com/norvanta/kelvarin/main/TApplication.main([Ljava/lang/String;)V";
+char const kCaptionExit[] = "Exit Chimelet?";
+char const kTextExit[] = "Are you sure you wish to exit Chimelet? You will stop receiving any reminders!";
+
+// The violations a run may show without failing the case that looks at
+// something else: JNI calls that race the VM's destruction at exit. One case
+// of its own guards against them.
+bool IsExitRaceViolation(std::string const &line);
+
+class BlackBoxTest : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    // Ends the last row (every process it started is gone after this) and
+    // prepares a clean one: a fresh directory named after the test and row,
+    // the stand-in runtime registered as Java 1.4, an empty script.
+    void BeginCase(std::string const &row = std::string());
+
+    // The row's fakejvm script (replaces the empty one).
+    void WriteScript(std::string const &text);
+
+    // Puts an (empty) chimelet.jar into the row's directory, the current
+    // directory of the processes it starts.
+    void PutJar();
+
+    // Starts Chimelet.exe in the row's directory with FAKEJVM_SCRIPT and
+    // FAKEJVM_LOG set (logPath overrides the log). The fixture ends it at the
+    // end of the row if it is still running. Fails the test when it cannot.
+    winrig::Child *StartChimelet(std::string const &logPath = std::string());
+
+    // Waits for the child's end; the watchdog kills it on time-out, which
+    // fails the test. Returns the exit code (0xDEAD after a kill).
+    DWORD ExpectExit(winrig::Child *child, DWORD timeoutMs = kExitMs);
+
+    // Watches until the child ends, answering (and recording) every message
+    // box it shows meanwhile, so that a box where none is due fails the test
+    // instead of hanging it. A box the caller has answered already (it lingers
+    // a moment) is passed as `answered`.
+    std::vector<winrig::MessageBoxFacts> WatchUntilExit(winrig::Child *child, DWORD timeoutMs = kExitMs,
+                                                        HWND answered = NULL);
+
+    // The child's ghost window, waited for; fails the test when none comes.
+    HWND WaitGhostWindow(winrig::Child const &child);
+
+    // The only tray icon, waited for; fails the test when none comes.
+    HWND WaitTrayIcon();
+
+    // True once no tray icon is left.
+    bool WaitTrayIconGone(DWORD timeoutMs = kAppearMs);
+
+    // Waits until the monitor thread has bound the tray to Java: the log
+    // shows the attach that follows main().
+    void WaitBound();
+
+    // Returns once the child's monitor thread is back in its message loop:
+    // whatever a tray click started (a menu command) has then finished.
+    void SyncWithMonitor(winrig::Child const &child);
+
+    // Opens the tray menu with a click and waits for it.
+    void OpenMenu(winrig::Child const &child, bool rightButton = true);
+
+    // Posts keys to the open menu ("down", "right", "return", ...).
+    void PressMenuKeys(winrig::Child const &child, std::vector<char const *> const &keys);
+
+    // Waits for a message box of the child with that caption.
+    HWND WaitMessageBox(winrig::Child const &child, char const *caption);
+
+    // WM_CLOSE to the ghost window: the icon goes, quit reaches Java, and the
+    // process ends with 0.
+    void CloseAndExpectCleanExit(winrig::Child *child);
+
+    // --- The row's log ---
+    std::string const &LogPath() const { return log_; }
+    std::vector<std::string> LogLines() const;
+    int LogCount(std::string const &prefix) const;
+    bool WaitLog(std::string const &prefix, int count = 1, DWORD timeoutMs = kAppearMs) const;
+    // Index of the first line starting with prefix, -1 if none.
+    int LogIndex(std::string const &prefix) const;
+    // The interface methods that ran, in order, each as "<name><sig>[ args]",
+    // leaving out the three the menu asks while it is built.
+    std::vector<std::string> CommandsRun() const;
+    // Fails the test for each violation in the log except the exit race.
+    void ExpectNoViolations() const;
+
+    std::string const &Dir() const { return dir_; }
+    std::string const &Bin() const { return bin_; }
+
+private:
+    void EndCase();
+
+    std::string bin_;
+    std::string dir_;
+    std::string script_;
+    std::string log_;
+    std::deque<winrig::Child> children_;  // deque: the pointers handed out stay valid
+};
+
+// "down" x n, for menu rows.
+std::vector<char const *> Downs(int n);
+std::vector<char const *> Keys(std::vector<char const *> first, std::vector<char const *> const &then);
+
+}  // namespace blackbox
+
+#endif
