@@ -26,6 +26,7 @@ char const kUsage[] =
     "                                return escape home end\n"
     "  wait-menu-gone <ms>           wait until no popup menu is open\n"
     "  menu-rect                     print the open menus' area: left top width height\n"
+    "  menu-rects                    print each open menu's area, one a line\n"
     "  wait-box <caption> <ms>       wait for a message box with that caption\n"
     "  box [caption]                 print a message box: caption, text, buttons\n"
     "  answer <caption> ok|yes|no    press a button of that message box\n"
@@ -152,6 +153,19 @@ int MenuRect()
     return 0;
 }
 
+int MenuRects()
+{
+    std::vector<HWND> menus = FindVisibleMenus();
+    if (menus.empty())
+        return Fail("no popup menu");
+    for (HWND menu : menus) {
+        RECT rect;
+        if (GetWindowRect(menu, &rect))
+            printf("%ld %ld %ld %ld\n", rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top);
+    }
+    return 0;
+}
+
 int WaitBox(char const *caption, DWORD ms)
 {
     return WaitUntil(ms, [caption] { return FindMessageBox(caption) != NULL; }) ? 0 : Fail("no message box");
@@ -228,6 +242,8 @@ int main(int argc, char **argv)
         return MenuKeys(extra, args);
     if (!strcmp(command, "menu-rect") && extra == 0)
         return MenuRect();
+    if (!strcmp(command, "menu-rects") && extra == 0)
+        return MenuRects();
     if (!strcmp(command, "wait-box") && extra == 2 && ParseMs(args[1], &ms))
         return WaitBox(args[0], ms);
     if (!strcmp(command, "box") && extra <= 1)
