@@ -56,7 +56,7 @@ TEST_F(Launch, EachFailureIsShownThenTheProcessEndsWithZero)
 
     for (FailureRow const &row : rows) {
         SCOPED_TRACE(row.name);
-        BeginCase(row.name);
+        ASSERT_NO_FATAL_FAILURE(BeginCase(row.name));
         WriteScript(row.script);
         if (row.jar)
             PutJar();
@@ -125,7 +125,7 @@ TEST_F(Launch, EveryKindOfRuntimeStartsTheApplication)
 
     for (ModeRow const &row : rows) {
         SCOPED_TRACE(row.name);
-        BeginCase(row.name);
+        ASSERT_NO_FATAL_FAILURE(BeginCase(row.name));
         WriteScript(row.script);
         PutJar();
 

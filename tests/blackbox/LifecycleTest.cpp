@@ -85,7 +85,7 @@ TEST_F(Lifecycle, NoJniCallReachesADestroyedVm)
 
     for (Row const &row : rows) {
         SCOPED_TRACE(row.name);
-        BeginCase(row.name);
+        ASSERT_NO_FATAL_FAILURE(BeginCase(row.name));
         Child *chimelet = StartChimelet();
         WaitBound();
         if (row.byMenu) {

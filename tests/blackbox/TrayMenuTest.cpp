@@ -55,7 +55,7 @@ TEST_F(TrayMenu, EachRowRunsItsCommand)
 
     for (MenuRow const &row : rows) {
         SCOPED_TRACE(row.name);
-        BeginCase(row.name);
+        ASSERT_NO_FATAL_FAILURE(BeginCase(row.name));
         WriteScript(row.script);
         Child *chimelet = StartChimelet();
         WaitBound();
