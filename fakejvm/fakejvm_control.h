@@ -16,7 +16,7 @@
  *     create normal -4
  *     templates "Morning stand-up" null oom"Call Mum" "x"*2000
  *     events 1200 named "Event "
- *     donotdisturb 255
+ *     donotdisturb 255 toggled
  *     throw showHelpWindow java/lang/RuntimeException "help is broken"
  *     remove method showSoundList
  *     main end-after 500

@@ -79,6 +79,7 @@ struct Config {
     std::map<std::string, ThrowRule> throws;
     std::map<std::string, int> delays;
     int doNotDisturb = 0;
+    bool doNotDisturbToggles = false;  // showDoNotDisturb flips the answer
     ListAnswer templates;
     ListAnswer events;
     // Elements (by index) whose GetStringUTFChars fails, whatever list the

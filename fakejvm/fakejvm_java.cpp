@@ -190,17 +190,18 @@ JavaValue InvokeJava(State &st, std::unique_lock<std::mutex> &lock, ThreadRec *t
         RefreshApplication(st);
     }
 
-    auto thrown = st.config.throws.find(key);
-    if (thrown != st.config.throws.end()) {
+    Config &cfg = st.config;
+    auto thrown = cfg.throws.find(key);
+    bool throws = thrown != cfg.throws.end();
+    if (throws) {
         const ThrowRule &r = thrown->second;
         SetPending(st, t, NewThrowable(r.exceptionClass, r.hasMessage ? r.message.c_str() : nullptr));
-        // A main that throws has still started the application's other threads.
-        if (m.cls == kMainClass && st.vm->app == AppState::NotStarted) st.vm->app = AppState::Running;
-        return result;
     }
 
-    Config &cfg = st.config;
     if (m.cls == kMainClass) {
+        // The application's lifetime follows the main line of the script
+        // whether or not main throws: a main may start its threads and then
+        // fail, or fail with nothing started ("main end").
         switch (cfg.main) {
         case MainBehaviour::Run:
             if (st.vm->app == AppState::NotStarted) st.vm->app = AppState::Running;
@@ -216,14 +217,18 @@ JavaValue InvokeJava(State &st, std::unique_lock<std::mutex> &lock, ThreadRec *t
             EndApplication(st);
             break;
         }
-    } else if (m.name == "getTemplateList") {
+        return result;
+    }
+    // A method that throws does nothing else.
+    if (throws) return result;
+    if (m.name == "getTemplateList") {
         result.obj = NewArray(cfg.templates, cfg.templatesUnreadable, "getTemplateList");
     } else if (m.name == "getEventsForToday") {
         result.obj = NewArray(cfg.events, cfg.eventsUnreadable, "getEventsForToday");
     } else if (m.name == "isDoNotDisturbOn") {
         result.i = cfg.doNotDisturb;
     } else if (m.name == "showDoNotDisturb") {
-        cfg.doNotDisturb = cfg.doNotDisturb ? 0 : 1;
+        if (cfg.doNotDisturbToggles) cfg.doNotDisturb = cfg.doNotDisturb ? 0 : 1;
     } else if (m.name == "quit") {
         switch (cfg.quit) {
         case QuitBehaviour::End:

@@ -299,8 +299,10 @@ void ApplyLine(const std::vector<std::string> &tok, Config &cfg) {
         Need(tok, 3, 3, "delay [<class>.]<method> <ms>");
         cfg.delays[MethodKey(tok[1])] = Millis(tok[2]);
     } else if (cmd == "donotdisturb") {
-        Need(tok, 2, 2, "donotdisturb <0..255>");
+        Need(tok, 2, 3, "donotdisturb <0..255> [toggled]");
+        if (tok.size() == 3 && tok[2] != "toggled") throw Failure{"expected: donotdisturb <0..255> [toggled]"};
         cfg.doNotDisturb = static_cast<int>(Integer(tok[1], 0, 255, "jboolean"));
+        cfg.doNotDisturbToggles = tok.size() == 3;
     } else if (cmd == "templates") {
         cfg.templates = ParseList(tok);
     } else if (cmd == "events") {
@@ -363,7 +365,7 @@ const char kDefaultScript[] =
     "mode hotspot\n"
     "templates \"Morning stand-up\" \"Water the plants\" \"Call Mum\"\n"
     "events \"09:30\" \"Dentist\" \"12:15\" \"Lunch with Sam\" \"18:00\" \"Piano lesson\"\n"
-    "donotdisturb 0\n"
+    "donotdisturb 0 toggled\n"
     "main run\n"
     "quit end\n";
 

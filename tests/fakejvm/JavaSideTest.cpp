@@ -111,7 +111,7 @@ TEST(JavaSide, IndexOutOfBoundsIsPendingAndLogged) {
 }
 
 TEST(JavaSide, CommandsAndSwitches) {
-    TestVm v("donotdisturb 255\n"
+    TestVm v("donotdisturb 255 toggled\n"
              "throw showHelpWindow java/lang/RuntimeException \"help is broken\"\n"
              "remove method showSoundList\n");
     jclass cls = v.Interface();
@@ -138,9 +138,11 @@ TEST(JavaSide, CommandsAndSwitches) {
     EXPECT_EQ(v.Method(cls, "showAboutWindow", "(I)V"), nullptr);
     v.env->ExceptionClear();
 
-    // A script mid-run changes the answers at once.
-    ASSERT_EQ(FakeJvm_Script("donotdisturb 0"), 0);
-    EXPECT_EQ(v.env->CallStaticBooleanMethod(cls, dnd), 0);
+    // A script mid-run changes the answers at once; without "toggled" the
+    // answer stays what the script says.
+    ASSERT_EQ(FakeJvm_Script("donotdisturb 3"), 0);
+    v.env->CallStaticVoidMethod(cls, toggle);
+    EXPECT_EQ(v.env->CallStaticBooleanMethod(cls, dnd), 3);
     EXPECT_EQ(FakeJvm_ViolationCount(), 0) << ViolationText();
 }
 

@@ -44,6 +44,8 @@ TEST(Lifecycle, DestroyWaitsForApplicationAndNonDaemonThreads) {
         {"non-daemon thread until it detaches", "", Helper::NonDaemonDetachesLater, true, JNI_OK, 200, ""},
         {"daemon thread is not waited for", "", Helper::DaemonNeverDetaches, true, JNI_OK, 0, ""},
         {"application that ends by itself", "main end-after 300", Helper::None, false, JNI_OK, 250, ""},
+        {"main that throws with nothing started", "main throw java/lang/IllegalStateException\nmain end",
+         Helper::None, false, JNI_OK, 0, ""},
         {"thread that ended attached keeps it waiting", "destroy timeout 300", Helper::NonDaemonEndsAttached, true,
          JNI_ERR, 250, "DestroyJavaVM: still waiting after 300 ms: non-daemon thread \"Thread-0\" is still attached"},
         {"application that never ends", "destroy timeout 300", Helper::None, false, JNI_ERR, 250,
