@@ -371,6 +371,19 @@ typedef const MENUITEMINFOA* LPCMENUITEMINFOA;
 #define WS_EX_APPWINDOW 0x00040000L
 #define CW_USEDEFAULT ((int)0x80000000)
 
+#define VK_BACK 0x08
+#define VK_TAB 0x09
+#define VK_RETURN 0x0D
+#define VK_SHIFT 0x10
+#define VK_CONTROL 0x11
+#define VK_MENU 0x12
+#define VK_ESCAPE 0x1B
+#define VK_SPACE 0x20
+#define VK_LEFT 0x25
+#define VK_UP 0x26
+#define VK_RIGHT 0x27
+#define VK_DOWN 0x28
+
 #define GWL_STYLE (-16)
 #define GWL_EXSTYLE (-20)
 
@@ -506,6 +519,8 @@ LRESULT WINAPI DefWindowProcA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam)
 BOOL WINAPI IsWindow(HWND hWnd);
 BOOL WINAPI IsWindowVisible(HWND hWnd);
 LONG WINAPI GetWindowLongA(HWND hWnd, int nIndex);
+int WINAPI GetClassNameA(HWND hWnd, LPSTR lpClassName, int nMaxCount);     /* for tests */
+int WINAPI GetWindowTextA(HWND hWnd, LPSTR lpString, int nMaxCount);      /* for tests */
 BOOL WINAPI GetMessageA(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFilterMax);
 BOOL WINAPI PeekMessageA(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFilterMax, UINT wRemoveMsg);
 BOOL WINAPI TranslateMessage(const MSG* lpMsg);

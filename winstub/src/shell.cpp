@@ -205,6 +205,7 @@ void WinStub_RegisterResources(const WinStubResourceString* strings, const WinSt
     Guard lock(Lock());
     for (; strings && strings->text; ++strings) S().strings[strings->id] = strings->text;
     for (; icons && (icons->name || icons->id); ++icons) {
+        if (icons->name ? HasIcon(icons->name) : HasIcon(MAKEINTRESOURCEA(icons->id))) continue;
         S().iconNames.push_back(icons->name ? icons->name : "");
         S().icons.push_back(*icons);
     }

@@ -317,6 +317,37 @@ LONG WINAPI GetWindowLongA(HWND hwnd, int index) {
     return 0;
 }
 
+// Copies at most size - 1 bytes and a terminator; answers the bytes copied.
+static int CopyName(const std::string& name, LPSTR buffer, int size) {
+    if (!buffer || size <= 0) return 0;
+    size_t n = name.size() < static_cast<size_t>(size - 1) ? name.size() : static_cast<size_t>(size - 1);
+    memcpy(buffer, name.data(), n);
+    buffer[n] = 0;
+    return static_cast<int>(n);
+}
+
+int WINAPI GetClassNameA(HWND hwnd, LPSTR buffer, int size) {
+    Guard lock(Lock());
+    std::shared_ptr<Window> w = Find(hwnd);
+    if (!w) {
+        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+        return 0;
+    }
+    auto cls = W().classes.find(w->classAtom);
+    return CopyName(cls == W().classes.end() ? std::string() : cls->second.name, buffer, size);
+}
+
+int WINAPI GetWindowTextA(HWND hwnd, LPSTR buffer, int size) {
+    Guard lock(Lock());
+    std::shared_ptr<Window> w = Find(hwnd);
+    if (!w) {
+        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+        if (buffer && size > 0) buffer[0] = 0;
+        return 0;
+    }
+    return CopyName(w->title, buffer, size);
+}
+
 BOOL WINAPI PostMessageA(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     Guard lock(Lock());
     return PostLocked(hwnd, message, wParam, lParam) ? TRUE : FALSE;
