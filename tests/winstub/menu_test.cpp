@@ -114,6 +114,7 @@ TEST_F(MenuTest, RecordSizesAndMasksAreChecked) {
         {"too large", sizeof(MENUITEMINFOA) + 4, MIIM_ID, FALSE},
         {"too small", offsetof(MENUITEMINFOA, hbmpItem) - 4, MIIM_ID, FALSE},
         {"MIIM_TYPE with MIIM_FTYPE", sizeof(MENUITEMINFOA), MIIM_TYPE | MIIM_FTYPE, FALSE},
+        {"MIIM_TYPE with MIIM_STRING", sizeof(MENUITEMINFOA), MIIM_TYPE | MIIM_STRING, FALSE},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -201,6 +202,7 @@ TEST_F(MenuTest, ItemsReadBackWithWineTypesAndStates) {
         EXPECT_EQ(c.state, mii.fState);
         EXPECT_EQ(reinterpret_cast<HBITMAP>(static_cast<uintptr_t>(0x8181818181818181ull)), mii.hbmpItem)
             << "a short record's hbmpItem is never written";
+        EXPECT_EQ(nullptr, mii.hSubMenu) << "probed: cleared even without MIIM_SUBMENU";
     }
     DestroyMenu(menu);
 }

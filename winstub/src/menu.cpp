@@ -249,7 +249,7 @@ BOOL WINAPI GetMenuItemInfoA(HMENU h, UINT where, BOOL byPosition, LPMENUITEMINF
     const Item& item = at.menu->items[at.pos];
     UINT mask = info.fMask;
     if (mask & MIIM_TYPE) {
-        if (mask & (MIIM_BITMAP | MIIM_FTYPE)) {
+        if (mask & (MIIM_BITMAP | MIIM_FTYPE | MIIM_STRING)) {
             SetLastError(ERROR_INVALID_PARAMETER);
             return FALSE;
         }
@@ -286,7 +286,8 @@ BOOL WINAPI GetMenuItemInfoA(HMENU h, UINT where, BOOL byPosition, LPMENUITEMINF
     }
     if (mask & MIIM_STATE) info.fState = item.state;
     if (mask & MIIM_ID) info.wID = item.id;
-    if (mask & MIIM_SUBMENU) info.hSubMenu = item.sub;
+    // Probed: without MIIM_SUBMENU the field is cleared all the same.
+    info.hSubMenu = (mask & MIIM_SUBMENU) ? item.sub : nullptr;
     if (mask & MIIM_CHECKMARKS) {
         info.hbmpChecked = item.checked;
         info.hbmpUnchecked = item.unchecked;
