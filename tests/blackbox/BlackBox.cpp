@@ -49,9 +49,10 @@ bool StartsWith(std::string const &text, std::string const &prefix)
     return text.compare(0, prefix.size(), prefix) == 0;
 }
 
-// Set before the first Chimelet.exe (and, in a fresh session, the tray's
-// explorer.exe) starts: under Xvfb every answered message box and every
-// removal of the last tray icon would otherwise stall for 2 s.
+// Under Xvfb every answered message box and every removal of the last tray
+// icon would stall for 2 s (see winrig.h). Each Chimelet.exe started later
+// reads this; the tray's explorer.exe only if it starts later too, which it
+// does not when the session's own set-up already ran a program.
 class NoWindowManagerEnvironment : public ::testing::Environment {
 public:
     void SetUp() override { ASSERT_TRUE(UnmanageWindows({"Chimelet.exe", "explorer.exe"})); }

@@ -73,22 +73,18 @@ TEST_F(Lifecycle, SecondStartDuringTheExitQuestion)
 // Once quit has ended the Java application, the main thread's DestroyJavaVM
 // may return at any moment; a monitor thread that goes on calling JNI (to
 // look for an exception, free a reference, detach) then uses a VM that is
-// gone. Every way out is run a few times, since it is a race.
+// gone. Both ways out are run several times each, since it is a race.
 TEST_F(Lifecycle, NoJniCallReachesADestroyedVm)
 {
-    struct Row {
-        char const *name;
-        bool byMenu;  // Exit answered Yes; else WM_CLOSE from outside
-    } const rows[] = {
-        {"ExitYes1", true}, {"WmClose1", false}, {"ExitYes2", true}, {"WmClose2", false},
-    };
-
-    for (Row const &row : rows) {
-        SCOPED_TRACE(row.name);
-        ASSERT_NO_FATAL_FAILURE(BeginCase(row.name));
+    int const kRuns = 10;
+    for (int run = 0; run < kRuns; ++run) {
+        bool byMenu = run % 2 == 0;  // Exit answered Yes; else WM_CLOSE from outside
+        std::string name = (byMenu ? "ExitYes" : "WmClose") + std::to_string(run);
+        SCOPED_TRACE(name);
+        ASSERT_NO_FATAL_FAILURE(BeginCase(name));
         Child *chimelet = StartChimelet();
         WaitBound();
-        if (row.byMenu) {
+        if (byMenu) {
             OpenMenu(*chimelet);
             PressMenuKeys(*chimelet, {"down", "return"});
             HWND box = WaitMessageBox(*chimelet, kCaptionExit);

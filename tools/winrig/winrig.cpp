@@ -244,9 +244,12 @@ UINT MenuKeyFromName(char const *name)
 
 bool PostMenuKey(HWND menu, UINT virtualKey)
 {
-    UINT scan = MapVirtualKeyA(virtualKey, 0);
-    LPARAM down = 1 | ((LPARAM)scan << 16);
-    LPARAM up = down | (1L << 30) | (1L << 31);
+    // Repeat count 1 and the scan code; a release also has the previous-state
+    // and transition bits.
+    DWORD scan = MapVirtualKeyA(virtualKey, 0) & 0xFF;
+    DWORD downBits = 1 | (scan << 16);
+    LPARAM down = (LPARAM)downBits;
+    LPARAM up = (LPARAM)(downBits | 0xC0000000u);
     return PostMessageA(menu, WM_KEYDOWN, virtualKey, down) && PostMessageA(menu, WM_KEYUP, virtualKey, up);
 }
 
