@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <dlfcn.h>
 #include <string>
 
 namespace {
@@ -115,6 +117,43 @@ TEST_F(KernelTest, ModuleFileNameIsCutAsWineCutsIt) {
     WinStub_SetModuleFileName(nullptr);
     ASSERT_GT(GetModuleFileNameA(GetModuleHandleA(nullptr), buf, sizeof buf), 2u);
     EXPECT_EQ(std::string("Z:\\"), std::string(buf, 3)) << "the real path in Wine's form";
+}
+
+TEST_F(KernelTest, LibrariesLoadFromUnixAndWineStylePaths) {
+    Dl_info info{};
+    ASSERT_NE(0, dladdr(reinterpret_cast<void*>(static_cast<double (*)(double)>(&std::cos)), &info));
+    std::string unixPath = info.dli_fname;
+    std::string wine = "Z:" + unixPath;
+    for (char& c : wine)
+        if (c == '/') c = '\\';
+    struct Case {
+        std::string path;
+        bool loads;
+        DWORD error;
+    };
+    const Case cases[] = {
+        {unixPath, true, 0},
+        {wine, true, 0},
+        {"Z:\\nowhere\\jvm.dll", false, ERROR_MOD_NOT_FOUND},
+        {"C:\\Program Files\\Java\\bin\\jvm.dll", false, ERROR_MOD_NOT_FOUND},
+        {"/proc/self/status", false, ERROR_BAD_EXE_FORMAT},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.path);
+        SetLastError(0xdeadbeef);
+        HMODULE module = LoadLibraryA(c.path.c_str());
+        EXPECT_EQ(c.loads, module != nullptr);
+        if (!module) {
+            EXPECT_EQ(c.error, GetLastError());
+            continue;
+        }
+        EXPECT_NE(nullptr, GetProcAddress(module, "cos"));
+        SetLastError(0xdeadbeef);
+        EXPECT_EQ(nullptr, GetProcAddress(module, "JNI_CreateJavaVM"));
+        EXPECT_EQ(static_cast<DWORD>(ERROR_PROC_NOT_FOUND), GetLastError());
+        EXPECT_TRUE(FreeLibrary(module));
+    }
+    EXPECT_FALSE(FreeLibrary(reinterpret_cast<HMODULE>(0x1234))) << "not ours: never handed to dlclose";
 }
 
 TEST_F(KernelTest, ResourcesComeFromTheResourceScript) {
