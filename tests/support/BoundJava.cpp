@@ -10,7 +10,7 @@
 
 typedef jint(JNICALL *CreateJavaVMEntry)(JavaVM **, void **, void *);
 
-BoundJava::BoundJava(std::string const &script)
+BoundJava::BoundJava(std::string const &script, bool bindCaller)
 {
     FakeJvm_Reset();
     if (!script.empty() && FakeJvm_Script(script.c_str()) != 0)
@@ -36,7 +36,8 @@ BoundJava::BoundJava(std::string const &script)
         return;
     }
     sg_jvm = vm_;
-    sg_pEnvThread = env_;
+    if (bindCaller)
+        sg_pEnvThread = env_;
 }
 
 BoundJava::~BoundJava()
@@ -68,7 +69,18 @@ std::string BoundJava::Violations()
     return text.data();
 }
 
-std::string InvokeLine(std::string const &method, std::string const &sig)
+std::string InvokeLine(std::string const &method, std::string const &sig, std::string const &args)
 {
-    return "invoke com/norvanta/kelvarin/data/TExternalDataInterface." + method + sig;
+    std::string line = "invoke com/norvanta/kelvarin/data/TExternalDataInterface." + method + sig;
+    return args.empty() ? line : line + " " + args;
+}
+
+bool WaitForLog(std::string const &prefix, int count)
+{
+    for (int waited = 0; waited < 10000; waited += 10) {
+        if (FakeJvm_CountLog(prefix.c_str()) >= count)
+            return true;
+        Sleep(10);
+    }
+    return false;
 }

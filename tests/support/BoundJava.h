@@ -11,7 +11,9 @@
 class BoundJava {
 public:
     // `script` is the stand-in runtime's script for this VM ("" = default).
-    explicit BoundJava(std::string const &script = "");
+    // With bindCaller false only sg_jvm is set: the monitor thread binds
+    // itself when it gets the bind message.
+    explicit BoundJava(std::string const &script = "", bool bindCaller = true);
     ~BoundJava();
     BoundJava(BoundJava const &) = delete;
     BoundJava &operator=(BoundJava const &) = delete;
@@ -30,7 +32,12 @@ private:
     JNIEnv *env_ = nullptr;
 };
 
-// The log line of a call of the interface method `method` with signature `sig`.
-std::string InvokeLine(std::string const &method, std::string const &sig);
+// The log line of a call of the interface method `method` with signature
+// `sig` and, if it takes one, its argument.
+std::string InvokeLine(std::string const &method, std::string const &sig, std::string const &args = "");
+
+// Waits (up to 10 s) until the stand-in's log has `count` lines starting
+// with `prefix`; what another thread does is seen this way.
+bool WaitForLog(std::string const &prefix, int count = 1);
 
 #endif

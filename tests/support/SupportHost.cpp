@@ -147,6 +147,18 @@ void RemoveScratchFile(std::string const &windowsPath)
     unlink(ToUnixPath(windowsPath).c_str());
 }
 
+std::string CurrentDirectory()
+{
+    char dir[4096] = "";
+    return getcwd(dir, sizeof dir) ? ToWindowsPath(dir) : "";
+}
+
+void ChangeDirectory(std::string const &windowsPath)
+{
+    if (chdir(ToUnixPath(windowsPath).c_str()) != 0)
+        perror("chdir");
+}
+
 std::string FakeJvmLibraryPath()
 {
     Dl_info info;

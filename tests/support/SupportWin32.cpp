@@ -224,6 +224,18 @@ void RemoveScratchFile(std::string const &windowsPath)
     DeleteFileA(windowsPath.c_str());
 }
 
+std::string CurrentDirectory()
+{
+    char dir[MAX_PATH] = "";
+    GetCurrentDirectoryA(sizeof dir, dir);
+    return dir;
+}
+
+void ChangeDirectory(std::string const &windowsPath)
+{
+    SetCurrentDirectoryA(windowsPath.c_str());
+}
+
 std::string FakeJvmLibraryPath()
 {
     char path[MAX_PATH] = "";

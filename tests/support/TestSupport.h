@@ -67,6 +67,9 @@ std::string ScratchDirectory();
 // Writes bytes to a file named in Windows form; removes it with RemoveScratchFile.
 void WriteScratchFile(std::string const &windowsPath, std::string const &bytes);
 void RemoveScratchFile(std::string const &windowsPath);
+// The process's current directory, in Windows form; changing it.
+std::string CurrentDirectory();
+void ChangeDirectory(std::string const &windowsPath);
 
 // --- The stand-in Java runtime ---
 

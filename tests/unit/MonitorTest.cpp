@@ -1,0 +1,265 @@
+// The monitor thread as a first start makes it: the hidden ghost window, the
+// tray icon, binding to Java, and the ways its loop ends.
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+
+#include "BoundJava.h"
+#include "JavaScript.h"
+#include "TestSupport.h"
+#include "fakejvm_control.h"
+#include "kelvarin.h"
+
+#ifndef _WIN32
+#include "winstub_control.h"
+#endif
+
+namespace {
+
+class Monitor : public ::testing::Test {
+protected:
+    void SetUp() override { ResetTestProcess(); }
+
+    void TearDown() override
+    {
+        EndMonitor();
+        java_.reset();
+    }
+
+    // First start in this process: the guard starts the monitor thread.
+    void StartMonitor()
+    {
+        ASSERT_FALSE(FindOurWindow());
+        ASSERT_TRUE(sg_hMonitorThread);
+        ASSERT_TRUE(sg_monitorHwnd);
+    }
+
+    // The VM the launch would have made, and the bind message it posts.
+    void Bind(JavaScript const &script = JavaScript())
+    {
+        java_.reset(new BoundJava(script.Text(), false));
+        ASSERT_TRUE(java_->Started());
+        PostMessageA(sg_monitorHwnd, WM_BIND_TO_JAVA, 0, 0);
+    }
+
+    bool MonitorEnded(DWORD ms = 10000)
+    {
+        return !sg_hMonitorThread || WaitForSingleObject(sg_hMonitorThread, ms) == WAIT_OBJECT_0;
+    }
+
+    void EndMonitor()
+    {
+        if (sg_hMonitorThread && !MonitorEnded(0)) {
+            PostMessageA(sg_monitorHwnd, WM_CLOSE, 0, 0);
+            EXPECT_TRUE(MonitorEnded());
+        }
+        if (sg_hMonitorThread)
+            CloseHandle(sg_hMonitorThread);
+        sg_hMonitorThread = NULL;
+    }
+
+    std::unique_ptr<BoundJava> java_;
+};
+
+TEST_F(Monitor, FirstStartMakesAHiddenGhostWindow)
+{
+    StartMonitor();
+    char name[64] = "";
+    GetClassNameA(sg_monitorHwnd, name, sizeof name);
+    EXPECT_STREQ(name, "ChimeletGhostWindow");
+    GetWindowTextA(sg_monitorHwnd, name, sizeof name);
+    EXPECT_STREQ(name, "ChimeletGhostWindow");
+    EXPECT_FALSE(IsWindowVisible(sg_monitorHwnd));
+    EXPECT_EQ(GetWindowLongA(sg_monitorHwnd, GWL_STYLE) & WS_VISIBLE, 0);
+    // Nothing would put a hidden window without this style on the taskbar.
+    EXPECT_EQ(GetWindowLongA(sg_monitorHwnd, GWL_EXSTYLE) & WS_EX_APPWINDOW, 0);
+    EXPECT_EQ(FindWindowA("ChimeletGhostWindow", NULL), sg_monitorHwnd);
+}
+
+TEST_F(Monitor, ASecondStartWhileUnboundIsAnsweredAndOpensNothing)
+{
+    StartMonitor();
+    HWND const first = sg_monitorHwnd;
+    EXPECT_TRUE(FindOurWindow());
+    EXPECT_EQ(sg_monitorHwnd, first);
+    // Unbound: the tray ignores clicks as well.
+    ChooseInNextMenu(sg_monitorHwnd, 0);
+    SendMessageA(sg_monitorHwnd, WM_NOTIFY_ICON, kNotifyIconId, WM_RBUTTONDOWN);
+    EXPECT_EQ(TrackedMenuCount(), 0);
+}
+
+TEST_F(Monitor, BindingMakesTheTrayReachJava)
+{
+    StartMonitor();
+    Bind();
+    ASSERT_TRUE(WaitForLog("attach "));
+
+    // A second start now opens the reminder list, before its guard returns.
+    EXPECT_TRUE(FindOurWindow());
+    EXPECT_EQ(BoundJava::Count(InvokeLine("showReminderList", "()V")), 1);
+
+    // A stray second bind message changes nothing.
+    PostMessageA(sg_monitorHwnd, WM_BIND_TO_JAVA, 0, 0);
+    ChooseInNextMenu(sg_monitorHwnd, 1001);
+    SendMessageA(sg_monitorHwnd, WM_NOTIFY_ICON, kNotifyIconId, WM_RBUTTONDOWN);
+    EXPECT_EQ(TrackedMenuCount(), 1);
+    EXPECT_EQ(BoundJava::Count(InvokeLine("showReminderList", "()V")), 2);
+    EXPECT_EQ(BoundJava::Count("attach daemon=1 -> 0"), 1);
+    EXPECT_EQ(FakeJvm_AttachedThreadCount(), 1);
+    EXPECT_EQ(BoundJava::Violations(), "");
+}
+
+TEST_F(Monitor, ExitConfirmedEndsTheLoopQuitsJavaOnceAndDetaches)
+{
+    StartMonitor();
+    Bind();
+    ASSERT_TRUE(WaitForLog("attach "));
+
+    AnswerMessageBoxes(IDNO);
+    ChooseInNextMenu(sg_monitorHwnd, 9990);
+    SendMessageA(sg_monitorHwnd, WM_NOTIFY_ICON, kNotifyIconId, WM_LBUTTONDOWN);
+    EXPECT_EQ(ShownMessageBoxes().size(), 1u);
+    EXPECT_FALSE(MonitorEnded(200));
+
+    AnswerMessageBoxes(IDYES);
+    ChooseInNextMenu(sg_monitorHwnd, 9990);
+    SendMessageA(sg_monitorHwnd, WM_NOTIFY_ICON, kNotifyIconId, WM_RBUTTONDOWN);
+    EXPECT_EQ(ShownMessageBoxes().size(), 1u);
+    ASSERT_TRUE(MonitorEnded());
+    EXPECT_FALSE(IsWindow(sg_monitorHwnd));
+    EXPECT_EQ(BoundJava::Count(InvokeLine("quit", "()V")), 1);
+    EXPECT_EQ(FakeJvm_AttachedThreadCount(), 0) << "the monitor thread ended attached";
+    EXPECT_EQ(BoundJava::Violations(), "");
+}
+
+// Posted by someone else: DefWindowProc destroys the window, WM_DESTROY
+// stops the loop, and the closing steps run once.
+TEST_F(Monitor, ACloseFromOutsideEndsTheLoop)
+{
+    struct {
+        char const *name;
+        bool bound;
+    } const cases[] = {{"unbound", false}, {"bound", true}};
+    for (auto const &c : cases) {
+        SCOPED_TRACE(c.name);
+        ResetTestProcess();
+        StartMonitor();
+        if (c.bound) {
+            Bind();
+            ASSERT_TRUE(WaitForLog("attach "));
+        }
+        PostMessageA(sg_monitorHwnd, WM_CLOSE, 0, 0);
+        ASSERT_TRUE(MonitorEnded());
+        EXPECT_FALSE(IsWindow(sg_monitorHwnd));
+        EXPECT_EQ(BoundJava::Count(InvokeLine("quit", "()V")), c.bound ? 1 : 0);
+        EXPECT_EQ(FakeJvm_AttachedThreadCount(), 0);
+        EndMonitor();
+        java_.reset();
+    }
+}
+
+TEST_F(Monitor, AFailedAttachEndsTheTrayButNotJava)
+{
+    StartMonitor();
+    Bind(JavaScript().AttachFails());
+    ASSERT_TRUE(MonitorEnded());
+    EXPECT_FALSE(IsWindow(sg_monitorHwnd));
+    EXPECT_EQ(BoundJava::Count(InvokeLine("quit", "()V")), 0);
+    EXPECT_TRUE(FakeJvm_VmExists());
+}
+
+TEST_F(Monitor, ABindMessageBeforeTheVMExistsIsIgnored)
+{
+    StartMonitor();
+    SendMessageA(sg_monitorHwnd, WM_BIND_TO_JAVA, 0, 0);
+    EXPECT_FALSE(MonitorEnded(100));
+    EXPECT_EQ(sg_pEnvThread, (JNIEnv *)NULL);
+}
+
+#ifndef _WIN32
+NOTIFYICONDATAA const *LastTrayCall(DWORD message)
+{
+    static std::vector<WinStubTrayCall> calls;
+    calls = WinStub_TrayCalls();
+    for (auto call = calls.rbegin(); call != calls.rend(); ++call) {
+        if (call->message == message)
+            return &call->data;
+    }
+    return nullptr;
+}
+
+TEST_F(Monitor, TheIconIsAddedWithItsTooltipAndRemovedAtTheEnd)
+{
+    StartMonitor();
+    NOTIFYICONDATAA const *added = LastTrayCall(NIM_ADD);
+    ASSERT_TRUE(added);
+    EXPECT_EQ(added->cbSize, (DWORD)NOTIFYICONDATAA_V1_SIZE);
+    EXPECT_EQ(added->hWnd, sg_monitorHwnd);
+    EXPECT_EQ(added->uID, 1u);
+    EXPECT_EQ(added->uFlags, (UINT)(NIF_MESSAGE | NIF_ICON | NIF_TIP));
+    EXPECT_EQ(added->uCallbackMessage, 1125u);
+    EXPECT_STREQ(added->szTip, "Chimelet");
+    EXPECT_TRUE(added->hIcon);
+    EXPECT_EQ(WinStub_TrayIconCount(), 1u);
+    EXPECT_EQ(WinStub_LiveHandles().icons, 0) << "the icon's image is the shell's to keep, not ours";
+
+    // Explorer restarted: the icon comes back.
+    WinStub_RecreateTaskbar();
+    for (int i = 0; i < 500 && WinStub_TrayIconCount() == 0; ++i)
+        Sleep(10);
+    EXPECT_EQ(WinStub_TrayIconCount(), 1u);
+
+    EndMonitor();
+    NOTIFYICONDATAA const *deleted = LastTrayCall(NIM_DELETE);
+    ASSERT_TRUE(deleted);
+    EXPECT_EQ(deleted->uID, 1u);
+    EXPECT_EQ(WinStub_TrayIconCount(), 0u);
+    EXPECT_EQ(WinStub_LiveHandles().windows, 0);
+}
+
+TEST_F(Monitor, AClickBeforeBindingOpensNothing)
+{
+    StartMonitor();
+    ChooseInNextMenu(sg_monitorHwnd, 0);
+    EXPECT_TRUE(WinStub_ClickTrayIcon(sg_monitorHwnd, 1, WM_RBUTTONDOWN));
+    SendMessageA(sg_monitorHwnd, WM_NULL, 0, 0);  // the click has been handled once this returns
+    EXPECT_TRUE(WinStub_TrackCalls().empty());
+}
+
+// Start-up must never wait for a handshake that cannot come.
+TEST_F(Monitor, WithoutEventThreadOrWindowStartUpGoesOnWithoutATray)
+{
+    struct {
+        char const *name;
+        WinStubFault fault;
+        bool thread;
+        bool box;
+    } const cases[] = {
+        {"no event", WinStubFault::CreateEvent, false, false},
+        {"no thread", WinStubFault::CreateThread, false, false},
+        {"no window", WinStubFault::CreateWindow, true, true},
+        {"no mutex", WinStubFault::CreateMutex, true, false},
+    };
+    for (auto const &c : cases) {
+        SCOPED_TRACE(c.name);
+        ResetTestProcess();
+        WinStub_FailNext(c.fault);
+        EXPECT_FALSE(FindOurWindow());
+        EXPECT_EQ(sg_hMonitorThread != NULL, c.thread);
+        EXPECT_EQ(sg_monitorHwnd != NULL, c.fault == WinStubFault::CreateMutex);
+        std::vector<ShownBox> boxes = ShownMessageBoxes();
+        ASSERT_EQ(boxes.size(), c.box ? 1u : 0u);
+        if (c.box) {
+            EXPECT_EQ(boxes[0].text, "Unable to make monitor window");
+            EXPECT_EQ(boxes[0].caption, "Rozazu");
+            EXPECT_EQ(boxes[0].type, (UINT)MB_OK);
+            EXPECT_TRUE(MonitorEnded());
+        }
+        EndMonitor();
+    }
+}
+#endif
+
+} // namespace
