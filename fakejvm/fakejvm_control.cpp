@@ -30,11 +30,12 @@ size_t CopyOut(const std::string &text, char *out, size_t size) {
     return text.size();
 }
 
-int CountPrefix(const State &st, const char *prefix) {
+// Lines from `from` on that start with prefix.
+int CountPrefix(const State &st, const char *prefix, size_t from = 0) {
     size_t n = prefix ? std::strlen(prefix) : 0;
     int count = 0;
-    for (const std::string &l : st.log) {
-        if (l.compare(0, n, prefix ? prefix : "", n) == 0) ++count;
+    for (size_t i = from; i < st.log.size(); ++i) {
+        if (st.log[i].compare(0, n, prefix ? prefix : "", n) == 0) ++count;
     }
     return count;
 }
@@ -77,6 +78,7 @@ FAKEJVM_API void FakeJvm_Reset(void) {
     st.scriptError.clear();
     st.log.clear();
     st.violations.clear();
+    st.logFull = false;
     st.lastAttachedKey = 0;
     FreeUtfBuffers(st);
 }
@@ -115,9 +117,15 @@ FAKEJVM_API int FakeJvm_WaitLog(const char *prefix, int count, int timeoutMs) {
     State &st = S();
     std::unique_lock<std::mutex> lock(st.mu);
     Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs);
+    // Counted as the log grows, not rescanned at every wake-up: a busy VM
+    // logs many lines while we wait.
+    size_t scanned = 0;
+    int n = 0;
     for (;;) {
         RefreshApplication(st);
-        int n = CountPrefix(st, prefix);
+        if (st.log.size() < scanned) scanned = n = 0;  // cleared meanwhile
+        n += CountPrefix(st, prefix, scanned);
+        scanned = st.log.size();
         if (n >= count || Clock::now() >= deadline) return n;
         Clock::time_point wake = deadline;
         // A timed end of the application is a line nobody else would wake us for.
@@ -152,6 +160,7 @@ FAKEJVM_API void FakeJvm_ClearLog(void) {
     std::lock_guard<std::mutex> lock(st.mu);
     st.log.clear();
     st.violations.clear();
+    st.logFull = false;
 }
 
 FAKEJVM_API int FakeJvm_LiveLocalRefs(unsigned long threadKey) {

@@ -109,14 +109,27 @@ std::string Dotted(const std::string &name) {
     return out;
 }
 
+// Bounds of the in-memory records, so that a long run cannot eat the
+// machine. With FAKEJVM_LOG the file still gets every line.
+size_t const kMaxLogLines = 2000000;
+size_t const kMaxViolations = 100000;
+
 void Log(State &st, const std::string &line) {
-    st.log.push_back(line);
     if (!st.logPath.empty()) AppendToLogFile(st.logPath, line);
+    if (st.log.size() < kMaxLogLines) {
+        st.log.push_back(line);
+    } else if (!st.logFull) {
+        st.logFull = true;
+        std::string text = "the in-memory log is full (" + std::to_string(kMaxLogLines) +
+                           " lines); FakeJvm_ClearLog makes room";
+        st.violations.push_back(text);
+        std::fprintf(stderr, "fakejvm: VIOLATION: %s\n", text.c_str());
+    }
     st.cv.notify_all();
 }
 
 void Violation(State &st, const std::string &text) {
-    st.violations.push_back(text);
+    if (st.violations.size() < kMaxViolations) st.violations.push_back(text);
     std::fprintf(stderr, "fakejvm: VIOLATION: %s\n", text.c_str());
     std::fflush(stderr);
     Log(st, "violation " + text);

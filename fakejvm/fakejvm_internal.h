@@ -204,6 +204,7 @@ struct State {
 
     std::vector<std::string> log;
     std::vector<std::string> violations;
+    bool logFull = false;
 
     std::unique_ptr<Vm> vm;
     uint64_t nextVmId = 1;

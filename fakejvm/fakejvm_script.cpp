@@ -158,6 +158,9 @@ ListAnswer ParseList(const std::vector<std::string> &tok) {
         long long n = Integer(tok[1], 0, kMaxElements, "element count");
         std::string prefix = SingleString(tok[3]);
         if (prefix.size() > 4096) throw Failure{"prefix longer than 4096 bytes"};
+        if (static_cast<unsigned long long>(n) * (prefix.size() + 8) > kMaxListBytes) {
+            throw Failure{"list longer than " + std::to_string(kMaxListBytes) + " bytes"};
+        }
         list.elements.resize(static_cast<size_t>(n));
         for (long long k = 0; k < n; ++k) list.elements[k].bytes = prefix + std::to_string(k);
         return list;

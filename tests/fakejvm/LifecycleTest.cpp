@@ -105,6 +105,22 @@ TEST(Lifecycle, DestroyWaitsForApplicationAndNonDaemonThreads) {
     }
 }
 
+TEST(Lifecycle, WaitLogSeesWhatOtherThreadsDo) {
+    TestVm v;
+    ASSERT_NE(v.env, nullptr);
+    std::thread late([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        JNIEnv *env = nullptr;
+        v.vm->AttachCurrentThread(reinterpret_cast<void **>(&env), nullptr);
+        v.vm->DetachCurrentThread();
+    });
+    EXPECT_EQ(FakeJvm_WaitLog("detach -> 0", 1, 10000), 1);
+    late.join();
+    Clock::time_point start = Clock::now();
+    EXPECT_EQ(FakeJvm_WaitLog("never logged", 1, 100), 0);
+    EXPECT_GE(MillisSince(start), 90);
+}
+
 struct AttachCase {
     const char *name;
     const char *script;

@@ -36,6 +36,7 @@ TEST(Script, BadLinesAreNumbered) {
         {"answer not a number", "create -3 x", 1},
         {"generated list without 'named'", "templates 5 nmed \"T\"", 1},
         {"too many generated elements", "events 999999999 named \"E\"", 1},
+        {"generated list too large", "events 200000 named \"E\"*4000", 1},
         {"string too long", "templates \"x\"*99999999999", 1},
         {"text after a string", "templates \"A\"B", 1},
         {"NULL-free but junk bytes", std::string("mode \xff\xfe"), 1},
