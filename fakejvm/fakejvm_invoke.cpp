@@ -244,7 +244,10 @@ jint Attach(JavaVM *vm, void **penv, void *args, bool daemon) {
         return answer(JNI_OK);
     }
     if (name.empty()) name = "Thread-" + std::to_string(st.vm->nextThreadNumber++);
-    ThreadRec *t = NewThread(st, name, daemon, false);
+    // The creating thread may have detached and come back: DestroyJavaVM on
+    // it must still not wait for itself.
+    bool creator = std::this_thread::get_id() == st.vm->creatorTid;
+    ThreadRec *t = NewThread(st, creator ? "main" : name, daemon, creator);
     st.lastAttachedKey = t->key;
     *penv = &t->env->env;
     return answer(JNI_OK);

@@ -105,6 +105,16 @@ TEST(Lifecycle, DestroyWaitsForApplicationAndNonDaemonThreads) {
     }
 }
 
+TEST(Lifecycle, CreatorThatDetachedAndCameBackCanDestroy) {
+    TestVm v;
+    ASSERT_NE(v.env, nullptr);
+    EXPECT_EQ(v.vm->DetachCurrentThread(), JNI_OK);
+    JNIEnv *env = nullptr;
+    EXPECT_EQ(v.vm->AttachCurrentThread(reinterpret_cast<void **>(&env), nullptr), JNI_OK);
+    EXPECT_NE(env, v.env);
+    EXPECT_EQ(v.Destroy(), JNI_OK) << ViolationText();
+}
+
 TEST(Lifecycle, WaitLogSeesWhatOtherThreadsDo) {
     TestVm v;
     ASSERT_NE(v.env, nullptr);
