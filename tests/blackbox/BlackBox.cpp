@@ -49,17 +49,6 @@ bool StartsWith(std::string const &text, std::string const &prefix)
     return text.compare(0, prefix.size(), prefix) == 0;
 }
 
-// Under Xvfb every answered message box and every removal of the last tray
-// icon would stall for 2 s (see winrig.h). Each Chimelet.exe started later
-// reads this; the tray's explorer.exe only if it starts later too, which it
-// does not when the session's own set-up already ran a program.
-class NoWindowManagerEnvironment : public ::testing::Environment {
-public:
-    void SetUp() override { ASSERT_TRUE(UnmanageWindows({"Chimelet.exe", "explorer.exe"})); }
-};
-
-::testing::Environment *const gNoWindowManager = ::testing::AddGlobalTestEnvironment(new NoWindowManagerEnvironment);
-
 }  // namespace
 
 bool IsExitRaceViolation(std::string const &line)

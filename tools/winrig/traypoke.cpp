@@ -33,8 +33,7 @@ char const kUsage[] =
     "  close                         post WM_CLOSE to the ghost window\n"
     "  register-java <dll> [version] register a Java runtime (default 1.4)\n"
     "  unregister-java               remove every registered Java runtime\n"
-    "  unmanage <program>...         leave these programs' windows unmanaged by\n"
-    "                                winex11 (displays with no window manager)\n"
+
     "  windows                       list the top-level windows (diagnostics)\n";
 
 int Usage()
@@ -256,8 +255,6 @@ int main(int argc, char **argv)
         return RegisterJavaRuntime(args[0], extra == 2 ? args[1] : "1.4") ? 0 : Fail("cannot write the registry");
     if (!strcmp(command, "unregister-java") && extra == 0)
         return UnregisterJavaRuntimes() ? 0 : Fail("cannot change the registry");
-    if (!strcmp(command, "unmanage") && extra >= 1)
-        return UnmanageWindows(std::vector<std::string>(args, args + extra)) ? 0 : Fail("cannot write the registry");
     if (!strcmp(command, "windows") && extra == 0) {
         EnumWindows(PrintWindow, 0);
         return 0;

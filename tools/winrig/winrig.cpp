@@ -508,25 +508,6 @@ std::string ProgramDirectory()
     return slash == std::string::npos ? std::string() : full.substr(0, slash);
 }
 
-// --- The Wine prefix ---
-
-bool UnmanageWindows(std::vector<std::string> const &programs)
-{
-    bool ok = true;
-    for (std::string const &program : programs) {
-        std::string path = "Software\\Wine\\AppDefaults\\" + program + "\\X11 Driver";
-        HKEY key;
-        if (RegCreateKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, NULL, 0, KEY_ALL_ACCESS, NULL, &key, NULL)
-            != ERROR_SUCCESS) {
-            ok = false;
-            continue;
-        }
-        ok = SetText(key, "Managed", "N") && ok;
-        RegCloseKey(key);
-    }
-    return ok;
-}
-
 // --- Java runtime registry entries ---
 
 bool RegisterJavaRuntime(std::string const &runtimeLib, std::string const &version)

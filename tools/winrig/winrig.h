@@ -22,11 +22,11 @@
 // - A message box is a "#32770" top-level window titled with its caption;
 //   the text is its control 0xFFFF; Wine creates only the buttons the box
 //   has, with their command IDs (IDOK, IDYES, IDNO, ...).
-//
 // - With no window manager (bare Xvfb), hiding a window that winex11
 //   "manages" (message boxes, the standalone tray when its last icon goes)
 //   waits 2 s for a WM that never answers; Shell_NotifyIconA(NIM_DELETE)
-//   then takes 2 s. Unmanaged windows (UnmanageWindows) hide at once.
+//   then takes 2 s. With HKCU\Software\Wine\X11 Driver "Managed"="N" set
+//   before the processes start (scripts/wine-session does), they hide at once.
 //
 // All functions are for one thread of a test or tool process; none throws.
 #ifndef CHIMELET_WINRIG_H
@@ -218,15 +218,6 @@ bool WaitForLines(std::string const &path, std::string const &prefix, int count,
 
 // The directory of this program's executable, without a trailing backslash.
 std::string ProgramDirectory();
-
-// --- The Wine prefix ---
-
-// Makes winex11 leave the windows of these programs (file names such as
-// "Chimelet.exe") unmanaged: for runs on a display with no window manager,
-// where hiding a managed window stalls for 2 s. Read by each process when it
-// starts; explorer.exe owns the tray. Not for a user's desktop: unmanaged
-// windows get no frame and no taskbar entry from the window manager.
-bool UnmanageWindows(std::vector<std::string> const &programs);
 
 // --- The Java runtime registry entries the shell looks for ---
 
