@@ -80,17 +80,24 @@ static void AddOurIcon(HWND hwnd)
     AddTaskBarIcon(hwnd, kNotifyIconId, icon, gMenuItemTitle);
 }
 
-// Attaches this thread to the VM. A runtime from 1.4 on takes the thread as
-// a daemon: DestroyJavaVM on the main thread waits for every non-daemon
-// thread, so when the Java application ends by itself the process would live
-// on, showing a tray into an application that is gone.
+// Whether the monitor thread is attached as a daemon (see AttachToJava).
+static bool sg_attachedAsDaemon;
+
+// Attaches this thread to the VM. While it only waits for clicks, a runtime
+// from 1.4 on takes it as a daemon: DestroyJavaVM on the main thread waits
+// for every non-daemon thread, so a Java application that ends by itself
+// would leave the process running, with a tray into an application that is
+// gone.
 static jint AttachToJava(JNIEnv **outEnv)
 {
+    sg_attachedAsDaemon = false;
     jint result = sg_jvm->AttachCurrentThread((void **)outEnv, NULL);
     if (result < 0 || (*outEnv)->GetVersion() < JNI_VERSION_1_4)
         return result;
     sg_jvm->DetachCurrentThread();
-    return sg_jvm->AttachCurrentThreadAsDaemon((void **)outEnv, NULL);
+    result = sg_jvm->AttachCurrentThreadAsDaemon((void **)outEnv, NULL);
+    sg_attachedAsDaemon = result >= 0;
+    return result;
 }
 
 static void BindToJava(HWND hWnd)
@@ -107,6 +114,19 @@ static void BindToJava(HWND hWnd)
         return;
     }
     sg_pEnvThread = env;
+}
+
+// Before the last call into Java the thread stops being a daemon: quit ends
+// the application, and the VM must not be destroyed under the calls that
+// still follow (the exception check, the detach).
+static void HoldJavaUntilDetached()
+{
+    if (!sg_pEnvThread || !sg_attachedAsDaemon)
+        return;
+    sg_jvm->DetachCurrentThread();
+    sg_attachedAsDaemon = false;
+    JNIEnv *env = NULL;
+    sg_pEnvThread = sg_jvm->AttachCurrentThread((void **)&env, NULL) < 0 ? NULL : env;
 }
 
 // An attached thread must detach before it ends: a real VM otherwise waits
@@ -196,6 +216,7 @@ DWORD WINAPI CreateOurWindow(void *pParam)
     // Destroying the window removes the icon first: the user sees the tray
     // go before Java is told to quit.
     DestroyWindow(sg_monitorHwnd);
+    HoldJavaUntilDetached();
     DoQuit();
     DetachFromJava();
     return 0;

@@ -34,6 +34,9 @@ protected:
         ASSERT_FALSE(FindOurWindow());
         ASSERT_TRUE(sg_hMonitorThread);
         ASSERT_TRUE(sg_monitorHwnd);
+        // The handshake comes before the icon; once the loop answers, the
+        // icon has been added.
+        SendMessageA(sg_monitorHwnd, WM_NULL, 0, 0);
     }
 
     // The VM the launch would have made, and the bind message it posts.
