@@ -17,6 +17,10 @@ JNIEnv *sg_pEnvThread;
 char gMenuItemTitle[256];
 int gQuitLoop;
 
+// cbSize names the record's first layout, whose tooltip holds 64 bytes,
+// however many this header's declaration has room for.
+int const kTipSize = 64;
+
 // Explorer broadcasts this when the notification area has been recreated;
 // every icon it showed is gone and must be added again.
 static UINT sg_taskbarCreatedMessage;
@@ -49,7 +53,7 @@ BOOL AddTaskBarIcon(HWND hwnd, UINT uID, HICON hicon, char const *lpszTip)
     tnd.uCallbackMessage = WM_NOTIFY_ICON;
     tnd.hIcon = hicon;
     if (lpszTip)
-        lstrcpynA(tnd.szTip, lpszTip, 64);
+        lstrcpynA(tnd.szTip, lpszTip, kTipSize);
     else
         tnd.szTip[0] = '\0';
 

@@ -222,6 +222,30 @@ TEST_F(Monitor, TheIconIsAddedWithItsTooltipAndRemovedAtTheEnd)
     EXPECT_EQ(WinStub_LiveHandles().windows, 0);
 }
 
+// The record names the first layout: 63 characters of tooltip at most.
+TEST_F(Monitor, TheTooltipIsCutTo63Characters)
+{
+    struct {
+        char const *name;
+        char const *tip;
+        std::string shown;
+    } const cases[] = {
+        {"fits", "Chimelet", "Chimelet"},
+        {"too long", "0123456789012345678901234567890123456789012345678901234567890123456789",
+         "012345678901234567890123456789012345678901234567890123456789012"},
+        {"none", nullptr, ""},
+    };
+    UINT id = 10;
+    for (auto const &c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_TRUE(AddTaskBarIcon((HWND)this, ++id, NULL, c.tip));
+        NOTIFYICONDATAA const *added = LastTrayCall(NIM_ADD);
+        ASSERT_TRUE(added);
+        EXPECT_EQ(std::string(added->szTip), c.shown);
+        EXPECT_TRUE(DeleteTaskBarIcon((HWND)this, id));
+    }
+}
+
 TEST_F(Monitor, AClickBeforeBindingOpensNothing)
 {
     StartMonitor();
