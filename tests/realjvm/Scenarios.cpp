@@ -1,0 +1,362 @@
+// The scenarios: one table, each row one process of the runner.
+
+#include "RealJvm.h"
+
+#include "TestSupport.h"
+
+namespace {
+
+// Command IDs as the user's choices reach the shell.
+UINT const kExit = 9990;
+UINT const kAbout = 999;
+UINT const kHelp = 995;
+UINT const kReminders = 1001;
+UINT const kTemplates = 1002;
+UINT const kCategories = 1003;
+UINT const kSounds = 1004;
+UINT const kDoNotDisturb = 2001;
+UINT const kQuickReminder = 3001;
+UINT const kNewReminder = 8002;
+UINT const kFirstTemplate = 4000;
+UINT const kFirstEvent = 8005;
+
+char const kMainClassMissing[] = "Can't find class 'com/norvanta/kelvarin/main/TApplication'";
+
+ExpectedBox const kExitBox = {
+    "Are you sure you wish to exit Chimelet? You will stop receiving any reminders!",
+    "Exit Chimelet?",
+    MB_YESNO | MB_ICONEXCLAMATION | MB_TASKMODAL,
+};
+
+std::string Menu(std::vector<MenuRow> schedule, std::vector<MenuRow> events,
+                 char const *doNotDisturb = "Do Not Disturb")
+{
+    return Describe({
+        Item("Exit", kExit),
+        Separator(9000),
+        Item("Chimelet 1.0", kAbout),
+        Item("Help", kHelp),
+        Separator(9001),
+        Item("Reminders", kReminders),
+        Item("Templates", kTemplates),
+        Item("Categories", kCategories),
+        Item("Sounds", kSounds),
+        Separator(9002),
+        SubMenu("Schedule", 1, std::move(schedule)),
+        Separator(9003),
+        SubMenu("Events For Today", 2, std::move(events)),
+        Separator(9004),
+        Item(doNotDisturb, kDoNotDisturb),
+        Separator(9005),
+        Item("Quick Reminder", kQuickReminder),
+    });
+}
+
+// "New Reminder", then a separator and one item per template, if any.
+std::vector<MenuRow> Schedule(std::vector<std::string> const &templates)
+{
+    std::vector<MenuRow> rows = {Item("New Reminder", kNewReminder)};
+    if (!templates.empty())
+        rows.push_back(Separator(1));
+    for (size_t i = 0; i < templates.size(); ++i)
+        rows.push_back(Item(templates[i], kFirstTemplate + (UINT)i));
+    return rows;
+}
+
+std::vector<MenuRow> Events(std::vector<std::string> const &lines)
+{
+    std::vector<MenuRow> rows;
+    for (size_t i = 0; i < lines.size(); ++i)
+        rows.push_back(Item(lines[i], kFirstEvent + (UINT)i));
+    return rows;
+}
+
+// What the application shows without a data file.
+std::string SampleMenu(char const *doNotDisturb = "Do Not Disturb")
+{
+    return Menu(Schedule({"Morning stand-up", "Take a break", "Water the plants"}),
+                Events({"09:30    Dentist", "14:00    Call the bank"}), doNotDisturb);
+}
+
+// The data of the throwing cases. The template's bytes are UTF-8 and reach
+// the ANSI menu unchanged; "&" stays as it is.
+char const kThrowData[] = "template=Caf\xC3\xA9 & co\n"
+                          "template=Second\n"
+                          "event=09:30|Dentist\n";
+std::vector<std::string> const kThrowTemplates = {"Caf\xC3\xA9 & co", "Second"};
+std::vector<std::string> const kThrowEvents = {"09:30    Dentist"};
+
+std::string Thrown(std::string const &method)
+{
+    return "java.lang.RuntimeException: test data asks " + method + " to throw";
+}
+
+Step Choose(UINT command, std::vector<std::string> calls, std::string menu = "")
+{
+    Step step;
+    step.act = Act::Choose;
+    step.command = command;
+    step.calls = std::move(calls);
+    step.menu = std::move(menu);
+    return step;
+}
+
+Step ChooseLeft(UINT command, std::vector<std::string> calls, std::string menu = "")
+{
+    Step step = Choose(command, std::move(calls), std::move(menu));
+    step.button = WM_LBUTTONDOWN;
+    return step;
+}
+
+Step Do(Act act, std::vector<std::string> calls = {})
+{
+    Step step;
+    step.act = act;
+    step.calls = std::move(calls);
+    if (act == Act::ExitNo || act == Act::ExitYes)
+        step.command = kExit;
+    return step;
+}
+
+Step Openings(int count, std::string menu)
+{
+    Step step = Do(Act::Openings);
+    step.count = count;
+    step.menu = std::move(menu);
+    return step;
+}
+
+// -Xcheck:jni of JDK 17 warns once a frame holds more than this many.
+int const kLocalRefCapacity = 32;
+
+Step HoldRefs(int count)
+{
+    Step step = Do(Act::HoldRefs);
+    step.count = count;
+    return step;
+}
+
+// The end of a run through quit: the application thread ends after it.
+std::vector<std::string> const kQuitEnd = {"quit", "application end"};
+
+std::vector<Scenario> BuildScenarios()
+{
+    std::vector<Scenario> table;
+    Scenario s;
+
+    s = Scenario();
+    s.name = "main";
+    s.purpose = "every tray command reaches Java; Exit No changes nothing, Exit Yes ends the run";
+    s.steps = {
+        Do(Act::SecondStart, {"showReminderList"}),
+        Choose(kAbout, {"showAboutWindow"}, SampleMenu()),
+        Choose(kHelp, {"showHelpWindow"}),
+        Choose(kReminders, {"showReminderList"}),
+        Choose(kTemplates, {"showTemplateList"}),
+        Choose(kCategories, {"showCategoryList"}),
+        Choose(kSounds, {"showSoundList"}),
+        Choose(kQuickReminder, {"showQuickReminder"}),
+        Choose(kNewReminder, {"showNewReminderDialog"}),
+        Choose(kFirstTemplate, {"showEditReminderWithTemplate 0"}),
+        Choose(kFirstTemplate + 2, {"showEditReminderWithTemplate 2"}),
+        Choose(kFirstEvent, {}),
+        Choose(0, {}),
+        Choose(kDoNotDisturb, {"showDoNotDisturb"}, SampleMenu("Do Not Disturb")),
+        Choose(kDoNotDisturb, {"showDoNotDisturb"}, SampleMenu("Resume Reminders")),
+        ChooseLeft(kReminders, {"showReminderList"}, SampleMenu("Do Not Disturb")),
+        Do(Act::ExitNo),
+        Do(Act::ExitYes, kQuitEnd),
+    };
+    s.boxes = {kExitBox, kExitBox};
+    s.lines = {{"main", 1}, {"quit", 1}, {"application end", 1}};
+    table.push_back(s);
+
+    s = Scenario();
+    s.name = "lacking_help";
+    s.purpose = "Java lacks showHelpWindow: Help does nothing, the next commands work";
+    s.steps = {
+        Choose(kHelp, {}, SampleMenu()),
+        Choose(kReminders, {"showReminderList"}, SampleMenu()),
+        Choose(kHelp, {}),
+        Do(Act::SecondStart, {"showReminderList"}),
+        Choose(kSounds, {"showSoundList"}),
+        Do(Act::ExitYes, kQuitEnd),
+    };
+    s.boxes = {kExitBox};
+    s.quiet = Output::DescribesExceptions;
+    s.output = {"java.lang.NoSuchMethodError", "showHelpWindow()V"};
+    s.lines = {{"quit", 1}, {"showHelpWindow", 0}};
+    table.push_back(s);
+
+    s = Scenario();
+    s.name = "throw_template_list";
+    s.purpose = "getTemplateList throws: Schedule holds New Reminder alone, the rest works";
+    s.data = std::string(kThrowData) + "throw=getTemplateList\n";
+    s.steps = {
+        Choose(kReminders, {"showReminderList"}, Menu(Schedule({}), Events(kThrowEvents))),
+        Choose(kNewReminder, {"showNewReminderDialog"}, Menu(Schedule({}), Events(kThrowEvents))),
+        Do(Act::SecondStart, {"showReminderList"}),
+        Do(Act::ExitYes, kQuitEnd),
+    };
+    s.boxes = {kExitBox};
+    s.quiet = Output::DescribesExceptions;
+    s.output = {Thrown("getTemplateList")};
+    s.lines = {{"quit", 1}};
+    table.push_back(s);
+
+    s = Scenario();
+    s.name = "throw_events";
+    s.purpose = "getEventsForToday throws: Events For Today is empty, the rest works";
+    s.data = std::string(kThrowData) + "throw=getEventsForToday\n";
+    s.steps = {
+        Choose(kFirstTemplate + 1, {"showEditReminderWithTemplate 1"},
+               Menu(Schedule(kThrowTemplates), Events({}))),
+        Choose(kCategories, {"showCategoryList"}, Menu(Schedule(kThrowTemplates), Events({}))),
+        Do(Act::ExitYes, kQuitEnd),
+    };
+    s.boxes = {kExitBox};
+    s.quiet = Output::DescribesExceptions;
+    s.output = {Thrown("getEventsForToday")};
+    s.lines = {{"quit", 1}};
+    table.push_back(s);
+
+    s = Scenario();
+    s.name = "throw_do_not_disturb";
+    s.purpose = "isDoNotDisturbOn throws: the item reads Do Not Disturb and still switches";
+    s.data = std::string(kThrowData) + "dnd=true\nthrow=isDoNotDisturbOn\n";
+    s.steps = {
+        Choose(kDoNotDisturb, {"showDoNotDisturb"},
+               Menu(Schedule(kThrowTemplates), Events(kThrowEvents), "Do Not Disturb")),
+        Choose(kSounds, {"showSoundList"},
+               Menu(Schedule(kThrowTemplates), Events(kThrowEvents), "Do Not Disturb")),
+        Do(Act::ExitYes, kQuitEnd),
+    };
+    s.boxes = {kExitBox};
+    s.quiet = Output::DescribesExceptions;
+    s.output = {Thrown("isDoNotDisturbOn")};
+    s.lines = {{"quit", 1}, {"showDoNotDisturb", 1}};
+    table.push_back(s);
+
+    s = Scenario();
+    s.name = "throw_command";
+    s.purpose = "showAboutWindow throws: the next commands and menus work";
+    s.data = std::string(kThrowData) + "throw=showAboutWindow\n";
+    s.steps = {
+        Choose(kAbout, {"showAboutWindow"}, Menu(Schedule(kThrowTemplates), Events(kThrowEvents))),
+        Choose(kAbout, {"showAboutWindow"}),
+        Choose(kTemplates, {"showTemplateList"}, Menu(Schedule(kThrowTemplates), Events(kThrowEvents))),
+        Do(Act::SecondStart, {"showReminderList"}),
+        Do(Act::ExitYes, kQuitEnd),
+    };
+    s.boxes = {kExitBox};
+    s.quiet = Output::DescribesExceptions;
+    s.output = {Thrown("showAboutWindow")};
+    s.lines = {{"quit", 1}, {"showAboutWindow", 2}};
+    table.push_back(s);
+
+    s = Scenario();
+    s.name = "no_jar";
+    s.purpose = "no chimelet.jar in the current directory: the class-not-found message, WinMain returns";
+    s.jar = Jar::Absent;
+    s.binds = false;
+    s.boxes = {{kMainClassMissing, "Kelvarin", MB_ICONEXCLAMATION}};
+    s.quiet = Output::DescribesExceptions;
+    s.output = {"java.lang.NoClassDefFoundError: com/norvanta/kelvarin/main/TApplication"};
+    s.lines = {{"main", 0}};
+    table.push_back(s);
+
+    s = Scenario();
+    s.name = "soak";
+    s.purpose = "a thousand openings: no -Xcheck:jni complaint, no local reference left behind";
+    s.steps = {
+        Openings(1000, SampleMenu()),
+        // Quiet only if the monitor thread's frame is as empty as at the start.
+        HoldRefs(kLocalRefCapacity),
+        Choose(kReminders, {"showReminderList"}, SampleMenu()),
+        Do(Act::ExitYes, kQuitEnd),
+    };
+    s.boxes = {kExitBox};
+    s.lines = {{"quit", 1}, {"getTemplateList", 1003}};
+    table.push_back(s);
+
+    s = Scenario();
+    s.name = "localref_canary";
+    s.purpose = "one local reference too many on the monitor thread is reported: the soak would see a leak";
+    s.steps = {
+        HoldRefs(kLocalRefCapacity + 1),
+        Do(Act::ExitYes, kQuitEnd),
+    };
+    s.boxes = {kExitBox};
+    s.quiet = Output::WarnsLocalRefs;
+    s.output = {"WARNING: JNI local refs: "};
+    s.lines = {{"quit", 1}};
+    table.push_back(s);
+
+    s = Scenario();
+    s.name = "ends_by_itself";
+    s.purpose = "the Java application ends by itself: the process ends with 0, the tray idle";
+    s.endAfterMs = 1500;
+    s.data = "end-after-ms=1500\n";
+    s.steps = {
+        Choose(0, {}, Menu(Schedule({}), {Item("None", 8004)})),
+        Do(Act::AwaitEnd, {"application end"}),
+    };
+    s.lines = {{"quit", 0}, {"application end", 1}};
+    table.push_back(s);
+
+    s = Scenario();
+    s.name = "wm_close";
+    s.purpose = "WM_CLOSE posted to the ghost window from outside ends the run";
+    s.steps = {
+        Choose(kReminders, {"showReminderList"}, SampleMenu()),
+        Do(Act::Close, kQuitEnd),
+    };
+    s.lines = {{"quit", 1}, {"application end", 1}};
+    table.push_back(s);
+
+    s = Scenario();
+    s.name = "exit_on_quit";
+    s.purpose = "quit ends the process itself (System.exit 7) while the main thread waits in DestroyJavaVM";
+    s.data = "exit-on-quit=7\n";
+    s.steps = {
+        Choose(kReminders, {"showReminderList"}, Menu(Schedule({}), {Item("None", 8004)})),
+        Do(Act::ExitYes, {"quit", "exit 7"}),
+    };
+    s.boxes = {kExitBox};
+    s.status = 7;
+    s.lines = {{"quit", 1}, {"exit 7", 1}, {"application end", 0}};
+    table.push_back(s);
+
+    // The rig's own guard: a tray stuck in Java must end the run, named.
+    s = Scenario();
+    s.name = "watchdog_selftest";
+    s.purpose = "a command stuck in Java: the watchdog ends the run with its step named";
+    s.data = "sleep=showAboutWindow|30000\n";
+    s.steps = {Choose(kAbout, {"showAboutWindow"})};
+    s.steps[0].limitMs = 1000;
+    s.status = kStatusWatchdog;
+    s.output = {"realjvm: watchdog: step 1 (choose 999): no progress within 1000 ms"};
+    s.lines = {{"showAboutWindow", 1}, {"quit", 0}};
+    table.push_back(s);
+
+    return table;
+}
+
+}  // namespace
+
+std::vector<Scenario> const &Scenarios()
+{
+    // Never destroyed: a Java application that ends the process runs the
+    // static destructors while the driver thread may still read its step.
+    static std::vector<Scenario> const *table = new std::vector<Scenario>(BuildScenarios());
+    return *table;
+}
+
+Scenario const *FindScenario(std::string const &name)
+{
+    for (Scenario const &scenario : Scenarios()) {
+        if (scenario.name == name)
+            return &scenario;
+    }
+    return nullptr;
+}
