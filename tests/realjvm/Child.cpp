@@ -87,7 +87,6 @@ struct RunState {
     size_t endLogPos = 0;
     std::vector<std::string> endLines;
     Clock::time_point endAt;
-    int endLimitMs = 0;
 };
 
 RunState &R()
@@ -293,19 +292,34 @@ std::string Join(std::vector<std::string> const &lines)
     return text + "]";
 }
 
+std::string FirstDifference(std::vector<std::string> const &got, std::vector<std::string> const &expected)
+{
+    size_t i = 0;
+    while (i < got.size() && i < expected.size() && got[i] == expected[i])
+        ++i;
+    return "line " + std::to_string(i + 1) + " is \"" + (i < got.size() ? got[i] : "(none)") + "\" where \""
+           + (i < expected.size() ? expected[i] : "(none)") + "\" was expected (" + std::to_string(got.size())
+           + " lines, expected " + std::to_string(expected.size()) + ")";
+}
+
 // What a failing comparison of call-log lines says: the lists themselves
 // when short, else the first difference.
 std::string Difference(std::vector<std::string> const &got, std::vector<std::string> const &expected)
 {
     if (got.size() <= 12 && expected.size() <= 12)
         return "Java was asked " + Join(got) + ", expected " + Join(expected);
-    size_t i = 0;
-    while (i < got.size() && i < expected.size() && got[i] == expected[i])
-        ++i;
-    return "the call log differs from line " + std::to_string(i + 1) + " on: \""
-           + (i < got.size() ? got[i] : "(end)") + "\" where \"" + (i < expected.size() ? expected[i] : "(end)")
-           + "\" was expected (" + std::to_string(got.size()) + " lines, expected "
-           + std::to_string(expected.size()) + ")";
+    return "in the call log, " + FirstDifference(got, expected);
+}
+
+std::vector<std::string> SplitLines(std::string const &text)
+{
+    std::vector<std::string> lines;
+    size_t start = 0;
+    for (size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1)
+        lines.push_back(text.substr(start, end - start));
+    if (start < text.size())
+        lines.push_back(text.substr(start));
+    return lines;
 }
 
 std::vector<std::string> LinesSince(size_t pos)
@@ -382,8 +396,8 @@ bool CheckMenus(std::string const &label, std::string const &expected)
     r.firstMismatch.clear();
     if (mismatches == 0)
         return true;
-    r.failures.push_back(label + ": " + std::to_string(mismatches) + " opening(s) showed another menu; the first:\n"
-                         + first + "expected:\n" + expected);
+    r.failures.push_back(label + ": " + std::to_string(mismatches) + " opening(s) showed another menu; in the first, "
+                         + FirstDifference(SplitLines(first), SplitLines(expected)));
     return false;
 }
 
@@ -399,7 +413,6 @@ void BeginEnd(std::string const &label, size_t pos, std::vector<std::string> con
     r.endLogPos = pos;
     r.endLines = lines;
     r.endAt = Clock::now();
-    r.endLimitMs = limitMs;
 }
 
 std::string Label(size_t index, Step const &step)
@@ -443,11 +456,11 @@ bool RunStep(HWND ghost, size_t index, Step const &step)
                && CheckCalls(label, pos, Opening(step.calls));
     case Act::ExitNo:
         ArmWatchdog(limitMs, label);
-        return Click(ghost, label, step.button, step.command, IDNO, 0, step.menu)
+        return Click(ghost, label, step.button, step.command, IDNO, 0, step.menu) && CheckMenus(label, step.menu)
                && CheckCalls(label, pos, Opening(step.calls));
     case Act::HoldRefs:
         ArmWatchdog(limitMs, label);
-        return Click(ghost, label, step.button, 0, 0, step.count, step.menu)
+        return Click(ghost, label, step.button, 0, 0, step.count, step.menu) && CheckMenus(label, step.menu)
                && CheckCalls(label, pos, Opening(step.calls));
     case Act::Openings: {
         ArmWatchdog(kOpeningsLimitMs, label);
@@ -461,7 +474,8 @@ bool RunStep(HWND ghost, size_t index, Step const &step)
     }
     case Act::ExitYes:
         BeginEnd(label, pos, Opening(step.calls), kEndLimitMs);
-        return Click(ghost, label, step.button, step.command, IDYES, 0, step.menu);
+        // The calls are judged once WinMain has returned: quit's come later.
+        return Click(ghost, label, step.button, step.command, IDYES, 0, step.menu) && CheckMenus(label, step.menu);
     case Act::Close:
         BeginEnd(label, pos, step.calls, kEndLimitMs);
         // From outside, as another program would: found by its class.
@@ -477,10 +491,51 @@ bool RunStep(HWND ghost, size_t index, Step const &step)
     return false;
 }
 
+// While main still runs. A second start is answered without reaching Java,
+// and a press on the icon is taken from the queue before the bind message
+// that main's return posts, so it must open nothing, even later. WM_CLOSE
+// ends the monitor thread, and with it the tray, before it was ever bound.
+void ActBeforeBind(BeforeBind what)
+{
+    ArmWatchdog(kBindLimitMs, "start-up: waiting for main in the call log");
+    HWND ghost = NULL;
+    while (!WinMainReturned()) {
+        ghost = FindWindowA(kGhostClass, NULL);
+        if (ghost && CountLines(ReadAppLog(R().options.logPath), "main") > 0)
+            break;
+        usleep(2000);
+    }
+    std::string const label = "before binding";
+    if (!ghost || __atomic_load_n(&sg_pEnvThread, __ATOMIC_ACQUIRE)) {
+        Fail(label + ": the tray was bound, or gone, before the driver could act");
+        return;
+    }
+    ArmWatchdog(kStepLimitMs, label);
+    if (what == BeforeBind::Close) {
+        PostMessageA(ghost, WM_CLOSE, 0, 0);
+        if (WaitForSingleObject(sg_hMonitorThread, kStepLimitMs) != WAIT_OBJECT_0)
+            Fail(label + ": WM_CLOSE did not end the monitor thread");
+        else if (WinStub_TrayIconCount() != 0)
+            Fail(label + ": the monitor thread ended, its tray icon stays");
+        return;
+    }
+    size_t pos = ReadAppLog(R().options.logPath).size();
+    if (!FindOurWindow())
+        Fail(label + ": the second start found no running instance");
+    else
+        CheckCalls(label + ", second start", pos, {});
+    if (!WinStub_ClickTrayIcon(ghost, kIconId, WM_RBUTTONDOWN))
+        Fail(label + ": there is no tray icon to press");
+}
+
 void Drive()
 {
     RunState &r = R();
     Scenario const &scenario = *r.scenario;
+    if (scenario.beforeBind != BeforeBind::Nothing)
+        ActBeforeBind(scenario.beforeBind);
+    if (!scenario.binds && scenario.endAfterMs)
+        ArmWatchdog(scenario.endAfterMs + kEndLimitMs, "WinMain must return once Java ends by itself");
     if (scenario.binds) {
         ArmWatchdog(kBindLimitMs, "start-up: waiting for main in the call log and the monitor thread attached");
         while (!Bound() && !WinMainReturned())
@@ -492,6 +547,13 @@ void Drive()
             Fail("the tray is bound, but there is no ghost window");
         } else {
             bool ok = true;
+            {
+                std::lock_guard<std::mutex> hold(r.lock);
+                if (r.tracked != 0) {
+                    r.failures.push_back("a press before binding opened a menu");
+                    ok = false;
+                }
+            }
             for (size_t i = 0; ok && i < scenario.steps.size(); ++i)
                 ok = RunStep(ghost, i, scenario.steps[i]);
             bool ending;
@@ -586,7 +648,8 @@ int Judge(Scenario const &scenario, int result, Clock::time_point returned)
     if (result != 0)
         faults.push_back("WinMain returned " + std::to_string(result));
     if (!r.driverDone)
-        faults.push_back("the driver was still busy " + std::to_string(kDriverGraceMs) + " ms after WinMain returned");
+        faults.push_back("the driver was still busy " + std::to_string(kDriverGraceMs)
+                         + " ms after WinMain returned");
 
     std::vector<std::string> shown;
     std::vector<std::string> expected;

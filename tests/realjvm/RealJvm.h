@@ -60,6 +60,13 @@ struct ExpectedBox {
 
 enum class Jar { Present, Absent };
 
+// What the user does while main still runs (the data delays it).
+enum class BeforeBind {
+    Nothing,
+    Poke,    // a second start and a press: answered, neither reaches Java or opens a menu
+    Close,   // WM_CLOSE: the icon goes and the monitor thread ends; Java runs on
+};
+
 // What the VM may print besides its "Picked up JAVA_TOOL_OPTIONS" line.
 enum class Output {
     Quiet,                // no -Xcheck:jni complaint, no Java exception
@@ -73,6 +80,7 @@ struct Scenario {
     Jar jar = Jar::Present;
     std::string data;                 // the CHIMELET_APP_DATA file; "" = the sample data
     bool binds = true;                // main runs and the tray binds
+    BeforeBind beforeBind = BeforeBind::Nothing;
     std::vector<Step> steps;
     std::vector<ExpectedBox> boxes;   // every message box of the run, in order
     int status = 0;                   // exit status of the whole process

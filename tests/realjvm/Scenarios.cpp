@@ -2,6 +2,8 @@
 
 #include "RealJvm.h"
 
+#include <stdio.h>
+
 #include "TestSupport.h"
 
 namespace {
@@ -86,6 +88,40 @@ char const kThrowData[] = "template=Caf\xC3\xA9 & co\n"
 std::vector<std::string> const kThrowTemplates = {"Caf\xC3\xA9 & co", "Second"};
 std::vector<std::string> const kThrowEvents = {"09:30    Dentist"};
 
+// "templates=1200" and "events=500": "Template <i>", and "HH:MM", "Event <p>"
+// with the pair's index as minutes; the shell takes 999 and 800 elements.
+std::string BigMenu()
+{
+    std::vector<std::string> templates;
+    for (int i = 0; i < 999; ++i)
+        templates.push_back("Template " + std::to_string(i));
+    std::vector<std::string> events;
+    for (int p = 0; p < 400; ++p) {
+        char time[8];
+        snprintf(time, sizeof time, "%02d:%02d", (p / 60) % 24, p % 60);
+        events.push_back(std::string(time) + "    Event " + std::to_string(p));
+    }
+    return Menu(Schedule(templates), Events(events));
+}
+
+// A NUL character comes out of the VM as C0 80, a character beyond U+FFFF
+// as its two surrogates of three bytes each; the menu gets the bytes as they
+// are, cut so that 1023 and the terminator fit.
+std::string const kTextsData = std::string("template=") + std::string(2000, 'a') + "\n"
+                               + "template=A" + std::string(1, '\0') + "B\n"
+                               + "template=\xF0\x9F\x98\x80 smile\n"
+                               + "event=09:00|" + std::string(1100, 'b') + "\n"
+                               + "event=\xC3\xA9t\xC3\xA9|\xE2\x82\xAC 5\n";
+std::vector<std::string> const kTextsTemplates = {
+    std::string(1023, 'a'),
+    "A\xC0\x80" "B",
+    "\xED\xA0\xBD\xED\xB8\x80 smile",
+};
+std::vector<std::string> const kTextsEvents = {
+    "09:00    " + std::string(1023 - 9, 'b'),
+    "\xC3\xA9t\xC3\xA9    \xE2\x82\xAC 5",
+};
+
 std::string Thrown(std::string const &method)
 {
     return "java.lang.RuntimeException: test data asks " + method + " to throw";
@@ -108,11 +144,12 @@ Step ChooseLeft(UINT command, std::vector<std::string> calls, std::string menu =
     return step;
 }
 
-Step Do(Act act, std::vector<std::string> calls = {})
+Step Do(Act act, std::vector<std::string> calls = {}, std::string menu = "")
 {
     Step step;
     step.act = act;
     step.calls = std::move(calls);
+    step.menu = std::move(menu);
     if (act == Act::ExitNo || act == Act::ExitYes)
         step.command = kExit;
     return step;
@@ -164,8 +201,9 @@ std::vector<Scenario> BuildScenarios()
         Choose(kDoNotDisturb, {"showDoNotDisturb"}, SampleMenu("Do Not Disturb")),
         Choose(kDoNotDisturb, {"showDoNotDisturb"}, SampleMenu("Resume Reminders")),
         ChooseLeft(kReminders, {"showReminderList"}, SampleMenu("Do Not Disturb")),
-        Do(Act::ExitNo),
-        Do(Act::ExitYes, kQuitEnd),
+        Do(Act::ExitNo, {}, SampleMenu()),
+        // No changed nothing: the same menu, and Java still answers.
+        Do(Act::ExitYes, kQuitEnd, SampleMenu()),
     };
     s.boxes = {kExitBox, kExitBox};
     s.lines = {{"main", 1}, {"quit", 1}, {"application end", 1}};
@@ -325,6 +363,69 @@ std::vector<Scenario> BuildScenarios()
     s.boxes = {kExitBox};
     s.status = 7;
     s.lines = {{"quit", 1}, {"exit 7", 1}, {"application end", 0}};
+    table.push_back(s);
+
+    s = Scenario();
+    s.name = "main_throws";
+    s.purpose = "main throws once the application runs: nothing reported, the tray binds and works";
+    s.data = "throw=main\n";
+    s.steps = {
+        Choose(kReminders, {"showReminderList"}, Menu(Schedule({}), {Item("None", 8004)})),
+        Do(Act::ExitYes, kQuitEnd),
+    };
+    s.boxes = {kExitBox};
+    s.lines = {{"quit", 1}, {"application end", 1}};
+    table.push_back(s);
+
+    s = Scenario();
+    s.name = "before_bind";
+    s.purpose = "a second start and a press while main still runs: answered, nothing opens";
+    s.data = "sleep=main|600\n";
+    s.beforeBind = BeforeBind::Poke;
+    s.steps = {
+        Choose(kReminders, {"showReminderList"}, Menu(Schedule({}), {Item("None", 8004)})),
+        Do(Act::ExitYes, kQuitEnd),
+    };
+    s.boxes = {kExitBox};
+    s.lines = {{"showReminderList", 1}, {"quit", 1}};
+    table.push_back(s);
+
+    s = Scenario();
+    s.name = "close_before_bind";
+    s.purpose = "WM_CLOSE while main still runs: the tray goes unbound, Java runs on until it ends";
+    s.data = "sleep=main|600\nend-after-ms=1500\n";
+    s.beforeBind = BeforeBind::Close;
+    s.binds = false;
+    s.endAfterMs = 1500;
+    s.lines = {{"main", 1}, {"quit", 0}, {"application end", 1}};
+    table.push_back(s);
+
+    s = Scenario();
+    s.name = "big_lists";
+    s.purpose = "1200 templates and 500 events: 999 and 400 items, the frame's references kept low";
+    s.data = "templates=1200\nevents=500\n";
+    s.steps = {
+        Choose(kFirstTemplate + 998, {"showEditReminderWithTemplate 998"}, BigMenu()),
+        Choose(kFirstEvent + 399, {}, BigMenu()),
+        Openings(20, BigMenu()),
+        HoldRefs(kLocalRefCapacity),
+        Do(Act::ExitYes, kQuitEnd),
+    };
+    s.boxes = {kExitBox};
+    s.lines = {{"quit", 1}};
+    table.push_back(s);
+
+    s = Scenario();
+    s.name = "texts";
+    s.purpose = "texts as the VM gives them: modified UTF-8, overlong ones cut at 1023 bytes";
+    s.data = kTextsData;
+    s.steps = {
+        Choose(kFirstTemplate + 2, {"showEditReminderWithTemplate 2"},
+               Menu(Schedule(kTextsTemplates), Events(kTextsEvents))),
+        Do(Act::ExitYes, kQuitEnd),
+    };
+    s.boxes = {kExitBox};
+    s.lines = {{"quit", 1}};
     table.push_back(s);
 
     // The rig's own guard: a tray stuck in Java must end the run, named.
