@@ -619,7 +619,14 @@ bool SeedRegistry(std::string const &jvmPath)
 // A fresh call log, and the scenario's data (or the sample data).
 bool PrepareFiles(Scenario const &scenario, RunOptions const &options)
 {
-    unlink(options.logPath.c_str());
+    // Java appends to it: emptied here, and made, so that a log Java could
+    // not open shows now rather than as a tray that never binds.
+    std::ofstream log(options.logPath, std::ios::binary | std::ios::trunc);
+    if (!log) {
+        fprintf(stderr, "realjvm: cannot write the call log %s\n", options.logPath.c_str());
+        return false;
+    }
+    log.close();
     if (scenario.data.empty())
         return unsetenv("CHIMELET_APP_DATA") == 0;
     std::ofstream data(options.dataPath, std::ios::binary | std::ios::trunc);

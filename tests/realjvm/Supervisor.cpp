@@ -143,8 +143,9 @@ int Supervise(Scenario const &scenario, RunOptions const &options)
     }
     if (!ended)
         return kStatusWatchdog;
-    if (WIFEXITED(status) && WEXITSTATUS(status) == kStatusSkipped)
-        return kStatusSkipped;
+    // Skipped, or refused before anything ran: the child has said why.
+    if (WIFEXITED(status) && (WEXITSTATUS(status) == kStatusSkipped || WEXITSTATUS(status) == kStatusUsage))
+        return WEXITSTATUS(status);
 
     std::vector<std::string> faults;
     if (!WIFEXITED(status) || WEXITSTATUS(status) != scenario.status) {
