@@ -1,0 +1,285 @@
+// The menu build against its floor, in one process: each opening's
+// BuildNotifyIconMenu + DestroyMenu with the stand-in runtime bound, against
+// the same menu tree made directly with the menu calls (the floor), and, to
+// split the difference, the shell's build against a JNIEnv that costs
+// nothing (the lean env). Runs on the host against the Win32 stand-in and,
+// cross-built, under Wine.
+//
+//   chimelet_bench_menu [--reps N] [--warmup N]   time the largest data
+//   chimelet_bench_menu --check                   only check the instruments
+//   chimelet_bench_menu --only shell|floor|lean   time one build alone (for a
+//                                                 profiler: nothing else runs)
+//
+// Before timing, the three builds are checked to make the very same menu
+// tree, for the timed data and a few other shapes; a difference, or any JNI
+// misuse the stand-in saw, fails the run (exit code 1).
+
+#include <windows.h>
+
+#include <stdio.h>
+#include <string.h>
+
+#include <functional>
+#include <utility>
+#include <string>
+#include <vector>
+
+#include "BenchStats.h"
+#include "BoundJava.h"
+#include "JavaScript.h"
+#include "LeanJava.h"
+#include "MenuFloor.h"
+#include "TestSupport.h"
+#include "fakejvm_control.h"
+#include "kelvarin.h"
+
+using namespace bench;
+
+namespace {
+
+// The largest data the menu shows: 999 templates, 800 event elements (400
+// events). More is cut by the shell, so this is the most work an opening does.
+int const kTemplates = 999;
+int const kEventElements = 800;
+char const kTemplatePrefix[] = "Reminder template ";
+char const kEventPrefix[] = "Event ";
+
+int const kDefaultReps = 200;
+int const kDefaultWarmup = 20;
+// The stand-in keeps its log in memory (up to 2 million lines) and an
+// opening adds about 1800: emptied this often, outside the timed calls.
+int const kRepsPerLogClear = 100;
+
+std::vector<std::string> Numbered(std::string const &prefix, int count)
+{
+    std::vector<std::string> texts;
+    for (int i = 0; i < count; ++i)
+        texts.push_back(prefix + std::to_string(i));
+    return texts;
+}
+
+// One shape of Java data, for the stand-in (script) and the lean env alike.
+struct JavaData {
+    char const *name;
+    int templates;         // generated templates; -1: getTemplateList answers null
+    int eventElements;     // generated event elements; -1: null
+    int doNotDisturb;
+    size_t scheduleRows;   // rows of the Schedule submenu the shell must show
+    size_t eventRows;      // rows of Events For Today
+};
+
+JavaData const kLargest = {"largest data", kTemplates, kEventElements, 0, 2 + kTemplates, kEventElements / 2};
+
+std::string ScriptFor(JavaData const &data)
+{
+    JavaScript script;
+    if (data.templates < 0)
+        script.NullTemplates();
+    else
+        script.GeneratedTemplates(data.templates, kTemplatePrefix);
+    if (data.eventElements < 0)
+        script.NullEvents();
+    else
+        script.GeneratedEvents(data.eventElements, kEventPrefix);
+    script.DoNotDisturb(data.doNotDisturb);
+    return script.Text();
+}
+
+LeanJavaAnswers AnswersFor(JavaData const &data)
+{
+    LeanJavaAnswers answers;
+    answers.nullTemplates = data.templates < 0;
+    answers.nullEvents = data.eventElements < 0;
+    if (data.templates > 0)
+        answers.templates = Numbered(kTemplatePrefix, data.templates);
+    if (data.eventElements > 0)
+        answers.events = Numbered(kEventPrefix, data.eventElements);
+    answers.doNotDisturb = data.doNotDisturb != 0;
+    return answers;
+}
+
+// The shell's whole menu as one opening builds it, read back and destroyed.
+std::vector<MenuRow> ShellMenuRows()
+{
+    HMENU menu = BuildNotifyIconMenu();
+    std::vector<MenuRow> rows = ReadMenu(menu);
+    DestroyMenu(menu);
+    return rows;
+}
+
+std::vector<MenuRow> FloorMenuRows(std::vector<MenuRow> const &rows)
+{
+    HMENU menu = BuildFloorMenu(rows);
+    std::vector<MenuRow> built = ReadMenu(menu);
+    DestroyMenu(menu);
+    return built;
+}
+
+size_t SubMenuRows(std::vector<MenuRow> const &rows, std::string const &entry)
+{
+    for (MenuRow const &row : rows) {
+        if (row.hasSubMenu && row.text == entry)
+            return row.sub.size();
+    }
+    return 0;
+}
+
+int Fail(char const *what, std::string const &detail)
+{
+    fprintf(stderr, "check failed: %s\n%s\n", what, detail.c_str());
+    return 1;
+}
+
+// The three builds must make the same tree, or the timings compare
+// different work: the floor is fed what the shell built, the lean env the
+// data the stand-in was scripted with.
+int CheckBuildsAgree()
+{
+    JavaData const cases[] = {
+        kLargest,
+        {"beyond the limits: cut to 999 and 400", 1200, 1000, 0, 2 + kTemplates, kEventElements / 2},
+        {"no lists from Java", -1, -1, 0, 1, 0},
+        {"empty lists, Do Not Disturb on", 0, 0, 1, 1, 1},
+    };
+
+    int failed = 0;
+    for (JavaData const &data : cases) {
+        std::string const name = data.name;
+        BoundJava java(ScriptFor(data));
+        if (!java.Started()) {
+            failed += Fail(("stand-in runtime did not start: " + name).c_str(), BoundJava::Violations());
+            continue;
+        }
+        std::vector<MenuRow> shell = ShellMenuRows();
+        std::string const expected = Describe(shell);
+        if (shell.size() != 17 || SubMenuRows(shell, "Schedule") != data.scheduleRows
+            || SubMenuRows(shell, "Events For Today") != data.eventRows)
+            failed += Fail(("the shell's menu is not the one scripted: " + name).c_str(), expected);
+
+        std::string const floor = Describe(FloorMenuRows(shell));
+        if (floor != expected)
+            failed += Fail(("the floor builds another menu: " + name).c_str(), floor);
+
+        JNIEnv *stand = sg_pEnvThread;
+        sg_pEnvThread = MakeLeanJava(AnswersFor(data), *stand->functions);
+        std::string const lean = Describe(ShellMenuRows());
+        sg_pEnvThread = stand;
+        if (lean != expected)
+            failed += Fail(("the shell with the lean env builds another menu: " + name).c_str(), lean);
+
+        // The lean env hands every call it does not serve to the stand-in,
+        // which reports it: the lean timing would leave work out.
+        if (FakeJvm_ViolationCount() != 0)
+            failed += Fail(("the stand-in saw JNI misuse: " + name).c_str(), BoundJava::Violations());
+    }
+    return failed;
+}
+
+struct Variant {
+    char const *name;
+    std::function<void()> open;  // one opening: build and destroy
+    std::vector<double> times;
+};
+
+int TimeLargestMenu(int reps, int warmup, char const *only)
+{
+    BoundJava java(ScriptFor(kLargest));
+    if (!java.Started())
+        return Fail("stand-in runtime did not start", BoundJava::Violations());
+    JNIEnv *stand = sg_pEnvThread;
+    JNIEnv *lean = MakeLeanJava(AnswersFor(kLargest), *stand->functions);
+    std::vector<MenuRow> const rows = ShellMenuRows();
+
+    Variant variants[] = {
+        {"menu.shell", [&] { sg_pEnvThread = stand; DestroyMenu(BuildNotifyIconMenu()); }, {}},
+        {"menu.floor", [&] { DestroyMenu(BuildFloorMenu(rows)); }, {}},
+        {"menu.lean", [&] { sg_pEnvThread = lean; DestroyMenu(BuildNotifyIconMenu()); }, {}},
+    };
+    int count = (int)(sizeof variants / sizeof variants[0]);
+    if (only) {
+        int chosen = 0;
+        while (chosen < count && std::string(variants[chosen].name) != std::string("menu.") + only)
+            ++chosen;
+        if (chosen == count)
+            return Fail("no such build to time alone", only);
+        std::swap(variants[0], variants[chosen]);
+        count = 1;
+    }
+
+    // Interleaved, and each round starting with the next variant, so that a
+    // slow phase of the machine or a warm cache favours none of them.
+    int violations = 0;
+    for (int round = 0; round < warmup + reps; ++round) {
+        if (round % kRepsPerLogClear == 0) {
+            // Clearing the log clears the violations too: count them first.
+            violations += FakeJvm_ViolationCount();
+            FakeJvm_ClearLog();
+        }
+        for (int k = 0; k < count; ++k) {
+            Variant &v = variants[(round + k) % count];
+            Clock::time_point start = Clock::now();
+            v.open();
+            double us = MicrosecondsSince(start);
+            if (round >= warmup)
+                v.times.push_back(us);
+        }
+    }
+    sg_pEnvThread = stand;
+
+    // How much JNI one opening makes, as the lean env counted it.
+    TakeLeanJavaCallCount();
+    sg_pEnvThread = lean;
+    DestroyMenu(BuildNotifyIconMenu());
+    sg_pEnvThread = stand;
+    PrintFact("menu.jni-calls", std::to_string(TakeLeanJavaCallCount()));
+    PrintFact("menu.rows", std::to_string(rows.size()) + " top, " + std::to_string(SubMenuRows(rows, "Schedule"))
+                               + " Schedule, " + std::to_string(SubMenuRows(rows, "Events For Today"))
+                               + " Events For Today");
+    for (int k = 0; k < count; ++k) {
+        PrintResult(variants[k].name, Summarize(variants[k].times));
+        PrintSamples(variants[k].name, variants[k].times);
+    }
+    if (!only) {
+        PrintRatio("menu.shell/floor", Summarize(PairedRatios(variants[0].times, variants[1].times)));
+        PrintRatio("menu.lean/floor", Summarize(PairedRatios(variants[2].times, variants[1].times)));
+    }
+
+    violations += FakeJvm_ViolationCount();
+    if (violations != 0)
+        return Fail("the stand-in saw JNI misuse while timing", BoundJava::Violations());
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char **argv)
+{
+    int reps = 0;
+    int warmup = 0;
+    if (!ReadCountOption(argc, argv, "--reps", kDefaultReps, 1, &reps)
+        || !ReadCountOption(argc, argv, "--warmup", kDefaultWarmup, 0, &warmup)) {
+        fprintf(stderr, "usage: chimelet_bench_menu [--reps N] [--warmup N] [--check | --only shell|floor|lean]\n");
+        return 2;
+    }
+
+    char const *only = NULL;
+    for (int i = 1; i + 1 < argc; ++i) {
+        if (strcmp(argv[i], "--only") == 0)
+            only = argv[i + 1];
+    }
+    // Timing one build alone is for a profiler, which should see nothing
+    // but that build: the checks belong to the normal run.
+    if (only)
+        return TimeLargestMenu(reps, warmup, only);
+
+    int failed = CheckStats() + CheckBuildsAgree();
+    if (failed != 0) {
+        fprintf(stderr, "chimelet_bench_menu: %d check(s) failed\n", failed);
+        return 1;
+    }
+    if (HasFlag(argc, argv, "--check")) {
+        printf("chimelet_bench_menu: all checks passed\n");
+        return 0;
+    }
+    return TimeLargestMenu(reps, warmup, NULL);
+}

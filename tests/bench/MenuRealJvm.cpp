@@ -1,0 +1,169 @@
+// The menu build against its floor with a real Java VM instead of the
+// stand-in runtime (host only): this machine's HotSpot runs chimelet.jar with
+// the largest data, and the shell's BuildNotifyIconMenu asks it as it would
+// ask any runtime. What a real VM's JNI costs per opening, next to what the
+// stand-in's costs.
+//
+//   chimelet_bench_menu_realjvm [--reps N] [--warmup N] [--jvm <libjvm.so>] [--jar <chimelet.jar>]
+//
+// A process of its own: one VM per process, and the stand-in runtime's
+// library must not be loaded beside a real one (both export the JNI entries).
+// Exit code 77 when the VM library or the jar is missing (nothing was timed).
+
+#include <windows.h>
+
+#include <dlfcn.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include "BenchStats.h"
+#include "MenuFloor.h"
+#include "TestSupport.h"
+#include "kelvarin.h"
+
+using namespace bench;
+
+namespace {
+
+int const kDefaultReps = 500;
+int const kDefaultWarmup = 200;  // HotSpot compiles the list methods meanwhile
+int const kStatusSkipped = 77;
+
+typedef jint(JNICALL *CreateJavaVMEntry)(JavaVM **, void **, void *);
+
+char const *Option(int argc, char **argv, char const *name, char const *fallback)
+{
+    for (int i = 1; i + 1 < argc; ++i) {
+        if (strcmp(argv[i], name) == 0)
+            return argv[i + 1];
+    }
+    return fallback;
+}
+
+size_t SubMenuRows(std::vector<MenuRow> const &rows, std::string const &entry)
+{
+    for (MenuRow const &row : rows) {
+        if (row.hasSubMenu && row.text == entry)
+            return row.sub.size();
+    }
+    return 0;
+}
+
+// The application's data file: 999 templates and 400 events (800 elements),
+// the most the menu shows.
+bool WriteLargestData(std::string const &path)
+{
+    FILE *file = fopen(path.c_str(), "w");
+    if (!file)
+        return false;
+    fprintf(file, "templates=999\nevents=400\ndnd=false\n");
+    return fclose(file) == 0;
+}
+
+JNIEnv *StartVm(char const *jvmPath, char const *jarPath)
+{
+    void *library = dlopen(jvmPath, RTLD_NOW | RTLD_LOCAL);
+    if (!library) {
+        fprintf(stderr, "chimelet_bench_menu_realjvm: cannot load %s: %s\n", jvmPath, dlerror());
+        return NULL;
+    }
+    CreateJavaVMEntry create = (CreateJavaVMEntry)dlsym(library, "JNI_CreateJavaVM");
+    if (!create)
+        return NULL;
+
+    std::string classPath = std::string("-Djava.class.path=") + jarPath;
+    JavaVMOption options[1];
+    options[0].optionString = const_cast<char *>(classPath.c_str());
+    options[0].extraInfo = NULL;
+    JavaVMInitArgs args;
+    args.version = JNI_VERSION_1_2;
+    args.nOptions = 1;
+    args.options = options;
+    args.ignoreUnrecognized = JNI_FALSE;
+    JavaVM *vm = NULL;
+    JNIEnv *env = NULL;
+    if (create(&vm, (void **)&env, &args) != JNI_OK)
+        return NULL;
+    sg_jvm = vm;
+    return env;
+}
+
+}  // namespace
+
+int main(int argc, char **argv)
+{
+    int reps = 0;
+    int warmup = 0;
+    if (!ReadCountOption(argc, argv, "--reps", kDefaultReps, 1, &reps)
+        || !ReadCountOption(argc, argv, "--warmup", kDefaultWarmup, 0, &warmup)) {
+        fprintf(stderr, "usage: chimelet_bench_menu_realjvm [--reps N] [--warmup N] [--jvm <libjvm.so>] [--jar <chimelet.jar>]\n");
+        return 2;
+    }
+    char const *jvmPath = Option(argc, argv, "--jvm", CHIMELET_BENCH_JVM);
+    char const *jarPath = Option(argc, argv, "--jar", CHIMELET_BENCH_JAR);
+    if (access(jvmPath, R_OK) != 0 || access(jarPath, R_OK) != 0) {
+        fprintf(stderr, "chimelet_bench_menu_realjvm: no %s or no %s: skipped\n", jvmPath, jarPath);
+        return kStatusSkipped;
+    }
+
+    char dataPath[] = "/tmp/chimelet-bench-data-XXXXXX";
+    int fd = mkstemp(dataPath);
+    if (fd < 0 || close(fd) != 0 || !WriteLargestData(dataPath)) {
+        fprintf(stderr, "chimelet_bench_menu_realjvm: cannot write the application's data\n");
+        return 1;
+    }
+    setenv("CHIMELET_APP_DATA", dataPath, 1);
+    unsetenv("CHIMELET_APP_LOG");  // the application would write a line per call
+
+    sg_pEnvThread = StartVm(jvmPath, jarPath);
+    if (!sg_pEnvThread) {
+        unlink(dataPath);
+        fprintf(stderr, "chimelet_bench_menu_realjvm: the VM did not start\n");
+        return 1;
+    }
+
+    // The application reads its data when first asked.
+    HMENU menu = BuildNotifyIconMenu();
+    unlink(dataPath);
+    std::vector<MenuRow> const rows = ReadMenu(menu);
+    DestroyMenu(menu);
+    std::string const expected = Describe(rows);
+    if (rows.size() != 17 || SubMenuRows(rows, "Schedule") != 1000 + 1
+        || SubMenuRows(rows, "Events For Today") != 400) {
+        fprintf(stderr, "check failed: the menu is not the one the data asks for\n%s\n", expected.c_str());
+        return 1;
+    }
+    menu = BuildFloorMenu(rows);
+    bool same = Describe(ReadMenu(menu)) == expected;
+    DestroyMenu(menu);
+    if (!same) {
+        fprintf(stderr, "check failed: the floor builds another menu\n");
+        return 1;
+    }
+
+    std::vector<double> shell, floor;
+    for (int round = 0; round < warmup + reps; ++round) {
+        for (int k = 0; k < 2; ++k) {
+            bool shellTurn = (round + k) % 2 == 0;
+            Clock::time_point start = Clock::now();
+            DestroyMenu(shellTurn ? BuildNotifyIconMenu() : BuildFloorMenu(rows));
+            double us = MicrosecondsSince(start);
+            if (round >= warmup)
+                (shellTurn ? shell : floor).push_back(us);
+        }
+    }
+    PrintFact("menu-realjvm.vm", jvmPath);
+    PrintResult("menu-realjvm.shell", Summarize(shell));
+    PrintResult("menu-realjvm.floor", Summarize(floor));
+    PrintSamples("menu-realjvm.shell", shell);
+    PrintSamples("menu-realjvm.floor", floor);
+    PrintRatio("menu-realjvm.shell/floor", Summarize(PairedRatios(shell, floor)));
+    // The VM's own threads keep running; ending the process ends them.
+    fflush(stdout);
+    _exit(0);
+}
