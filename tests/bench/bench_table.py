@@ -1,0 +1,136 @@
+#!/usr/bin/env python3
+"""The benchmark's one table, from the RESULT, RATIO and FACT lines that the
+benchmark programs printed (each name prefixed with where it ran, "host:" or
+"wine:"):
+
+    bench_table.py <results-file>
+
+Prints a Markdown table: each row one measurement of Chimelet against its
+floor, the medians with their interquartile range, the ratio of the medians,
+the median of the round-by-round ratios with its quartiles, and the target.
+Rows without a target break a missed target down. Exit code 0 whatever was
+met: a benchmark reports, it does not judge.
+"""
+import re
+import sys
+
+LINE = re.compile(r"^(RESULT|RATIO|FACT) (\S+) ?(.*)$")
+
+
+def read(path):
+    results, ratios, facts = {}, {}, {}
+    with open(path, encoding="utf-8", errors="replace") as f:
+        for line in f:
+            m = LINE.match(line.strip())
+            if not m:
+                continue
+            kind, name, rest = m.groups()
+            if kind == "FACT":
+                facts[name] = rest
+                continue
+            values = dict(pair.split("=", 1) for pair in rest.split() if "=" in pair)
+            record = {k: float(v) for k, v in values.items()}
+            (results if kind == "RESULT" else ratios)[name] = record
+    return results, ratios, facts
+
+
+def time_text(us):
+    return "%.0f µs" % us if us < 10000 else "%.1f ms" % (us / 1000.0)
+
+
+def spread(r):
+    return 100.0 * (r["q3"] - r["q1"]) / r["median"] if r["median"] > 0 else 0.0
+
+
+def measured(r):
+    return "%s (IQR %.0f%%, n=%d)" % (time_text(r["median"]), spread(r), r["n"])
+
+
+def main():
+    if len(sys.argv) != 2:
+        sys.exit("usage: bench_table.py <results-file>")
+    results, ratios, facts = read(sys.argv[1])
+
+    rows = []
+
+    def row(label, shell, floor, ratio, target):
+        a, b = results.get(shell), results.get(floor)
+        if not a or not b or b["median"] <= 0:
+            return
+        of_medians = a["median"] / b["median"]
+        paired = ratios.get(ratio)
+        paired_text = ("%.3f [%.3f–%.3f]" % (paired["median"], paired["q1"], paired["q3"])) if paired else "–"
+        if target is None:
+            verdict, target_text = "", ""
+        else:
+            verdict = "met" if of_medians <= target else "**missed**"
+            target_text = "≤ %.1f" % target
+        rows.append("| %s | %s | %s | **%.3f** | %s | %s | %s |"
+                    % (label, measured(a), measured(b), of_medians, paired_text, target_text, verdict))
+
+    print("| Measurement | Chimelet (median) | Floor (median) | Ratio of medians | Paired ratio, median [q1–q3] | Target | |")
+    print("|---|---|---|---|---|---|---|")
+    row("Menu build, host stand-in: BuildNotifyIconMenu + DestroyMenu, 999 templates, 400 events",
+        "host:menu.shell", "host:menu.floor", "host:menu.shell/floor", 1.3)
+    row("Menu build, Wine (same)", "wine:menu.shell", "wine:menu.floor", "wine:menu.shell/floor", 1.3)
+    row("Start-up under Wine: process start to tray icon",
+        "wine:start.chimelet.icon", "wine:start.floor.icon", "wine:start.chimelet/floor.icon", 1.1)
+    row("Second start under Wine: process start to exit, first instance running",
+        "wine:second.chimelet", "wine:second.floor", "wine:second.chimelet/floor", 1.1)
+
+    row("↳ menu, host: the shell against a JNIEnv that costs nothing (lean)",
+        "host:menu.lean", "host:menu.floor", "host:menu.lean/floor", None)
+    row("↳ menu, Wine: the same", "wine:menu.lean", "wine:menu.floor", "wine:menu.lean/floor", None)
+    for where in ("host-vm1", "host-vm2"):
+        vm = facts.get("%s:menu-realjvm.vm" % where, "")
+        # .../<jdk>/lib/server/libjvm.so: the JDK's directory names it.
+        parts = vm.split("/")
+        label = parts[-4] if len(parts) >= 4 else vm
+        row("↳ menu, host: the shell against a real VM (%s) running chimelet.jar" % label,
+            "%s:menu-realjvm.shell" % where, "%s:menu-realjvm.floor" % where,
+            "%s:menu-realjvm.shell/floor" % where, None)
+    row("↳ start-up: until the window exists", "wine:start.chimelet.window", "wine:start.floor.window",
+        "wine:start.chimelet/floor.window", None)
+    steps = [
+        ("floor+imports", "Chimelet's imports and resources"),
+        ("floor+imports+guard", "... + single-instance guard (mutex, FindWindowA)"),
+        ("floor+imports+guard+thread", "... + window and icon made on a second thread"),
+        ("floor+imports+guard+thread+class", "... + Chimelet's class record, TaskbarCreated"),
+        ("shell-nojava", "the shell's own start-up code, without the Java start"),
+    ]
+    for name, label in steps:
+        row("↳ start-up, floor with %s" % label if name != "shell-nojava" else "↳ start-up, %s" % label,
+            "wine:start.%s.icon" % name, "wine:start.floor.icon", "wine:start.%s/floor.icon" % name, None)
+    row("↳ start-up against a floor of the same thread structure (the last floor above)",
+        "wine:start.chimelet.icon", "wine:start.floor+imports+guard+thread+class.icon",
+        "wine:start.chimelet/floor+imports+guard+thread+class.icon", None)
+    row("↳ start-up against the shell's own start-up without the Java start",
+        "wine:start.chimelet.icon", "wine:start.shell-nojava.icon", "wine:start.chimelet/shell-nojava.icon", None)
+    row("↳ second start: a process that ends at once (Wine's own cost)",
+        "wine:second.empty", "wine:second.floor", "wine:second.empty/floor", None)
+
+    for line in rows:
+        print(line)
+
+    size = facts.get("wine:chimelet.size")
+    imports = facts.get("wine:chimelet.imports")
+    if size or imports:
+        print("| Chimelet.exe | %s bytes | imports: %s | | | | |" % (size or "?", imports or "?"))
+
+    notes = []
+    if "host:menu.jni-calls" in facts:
+        notes.append("JNI calls per opening: %s" % facts["host:menu.jni-calls"])
+    if "wine:start.bound-after-icon-ms" in facts:
+        notes.append("tray bound to Java %s ms after its icon" % facts["wine:start.bound-after-icon-ms"])
+    if "wine:start.failed-runs" in facts:
+        notes.append("failed or unclean start-up runs: %s" % facts["wine:start.failed-runs"])
+    for key in ("host:load", "wine:load"):
+        if key in facts:
+            notes.append("load average %s: %s" % (key.split(":")[0], facts[key]))
+    if notes:
+        print()
+        print("; ".join(notes) + ".")
+
+
+if __name__ == "__main__":
+    main()
