@@ -16,6 +16,10 @@ import sys
 
 LINE = re.compile(r"^(RESULT|RATIO|FACT) (\S+) ?(.*)$")
 
+# Beyond this interquartile range (in percent of the median) a series is too
+# scattered to judge a target by: other work on the machine, as a rule.
+STEADY_IQR = 20
+
 
 def read(path):
     results, ratios, facts = {}, {}, {}
@@ -62,6 +66,11 @@ def main():
         paired_text = ("%.3f [%.3f–%.3f]" % (paired["median"], paired["q1"], paired["q3"])) if paired else "–"
         if target is None:
             verdict, target_text = "", ""
+        elif max(spread(a), spread(b)) > STEADY_IQR:
+            # A scattered series makes the ratio of its medians a matter of
+            # chance: no verdict from it.
+            verdict = "unsteady (IQR > %d %%): run again" % STEADY_IQR
+            target_text = "≤ %.1f" % target
         else:
             verdict = "met" if of_medians <= target else "**missed**"
             target_text = "≤ %.1f" % target
@@ -124,12 +133,30 @@ def main():
         notes.append("tray bound to Java %s ms after its icon" % facts["wine:start.bound-after-icon-ms"])
     if "wine:start.failed-runs" in facts:
         notes.append("failed or unclean start-up runs: %s" % facts["wine:start.failed-runs"])
+    for key in ("host:busy-before", "wine:busy-before"):
+        if key in facts:
+            notes.append("CPUs busy with other work before the %s phase: %s%%" % (key.split(":")[0], facts[key]))
     for key in ("host:load", "wine:load"):
         if key in facts:
             notes.append("load average %s: %s" % (key.split(":")[0], facts[key]))
     if notes:
         print()
         print("; ".join(notes) + ".")
+
+    # Start-up times are whole processes under Wine: other work on the
+    # machine shows in them at once, where the in-process menu times hardly
+    # move. Say so when other work kept the CPUs busy before a phase began.
+    busy = []
+    for key in ("host:busy-before", "wine:busy-before"):
+        try:
+            busy.append(int(facts.get(key, "0")))
+        except ValueError:
+            pass
+    # On two CPUs, one kept busy leaves the benchmark enough; more does not.
+    if busy and max(busy) > 60:
+        print()
+        print("**Warning:** other work kept the CPUs %d%% busy before a phase began: the start-up and "
+              "second-start rows are not to be trusted; run again when the machine is quiet." % max(busy))
 
 
 if __name__ == "__main__":

@@ -105,7 +105,7 @@ def main():
         sys.exit("profile_shares.py: no cost in the profile")
 
     def row(name, cost, indent=""):
-        print("PROFILE %-40s %12.0f Ir/opening %6.1f%%" % (indent + name, cost / openings, 100.0 * cost / total))
+        print("PROFILE %-44s %12.0f Ir/opening %6.1f%%" % (indent + name, cost / openings, 100.0 * cost / total))
 
     row("whole opening", total)
     row("stand-in Java runtime (libfakejvm)", stand_in)
