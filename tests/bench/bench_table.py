@@ -4,6 +4,7 @@ benchmark programs printed (each name prefixed with where it ran, "host:" or
 "wine:"):
 
     bench_table.py <results-file>
+    bench_table.py --check      (its own checks)
 
 Prints a Markdown table: each row one measurement of Chimelet against its
 floor, the medians with their interquartile range, the ratio of the medians,
@@ -50,9 +51,47 @@ def measured(r):
     return "%s (IQR %.0f%%, n=%d)" % (time_text(r["median"]), spread(r), r["n"])
 
 
+def verdict(a, b, target):
+    """What a row says of its target: "" without one; no verdict when either
+    series is too scattered, since the ratio of its medians is then chance."""
+    if target is None:
+        return ""
+    if max(spread(a), spread(b)) > STEADY_IQR:
+        return "unsteady (IQR > %d %%): run again" % STEADY_IQR
+    return "met" if a["median"] / b["median"] <= target else "**missed**"
+
+
+def series(median, q1, q3):
+    return {"n": 40, "median": median, "q1": q1, "q3": q3}
+
+
+# Each case guards a way a verdict could go wrong: a ratio exactly at the
+# target, a scattered measured or floor series, a series just steady enough.
+VERDICT_CHECKS = [
+    ("no target, no verdict", series(50, 49, 51), series(40, 39, 41), None, ""),
+    ("ratio at the target is met", series(55, 54, 56), series(50, 49, 51), 1.1, "met"),
+    ("ratio above the target is missed", series(56, 55, 57), series(50, 49, 51), 1.1, "**missed**"),
+    ("scattered measured series", series(50, 40, 60.5), series(50, 49, 51), 1.1, "unsteady (IQR > 20 %): run again"),
+    ("scattered floor series", series(60, 59, 61), series(50, 30, 80), 1.1, "unsteady (IQR > 20 %): run again"),
+    ("IQR of exactly 20 % is steady", series(60, 54, 66), series(50, 45, 55), 1.3, "met"),
+]
+
+
+def check():
+    failed = 0
+    for name, a, b, target, expected in VERDICT_CHECKS:
+        got = verdict(a, b, target)
+        if got != expected:
+            print("check failed: %s: got %r, expected %r" % (name, got, expected), file=sys.stderr)
+            failed += 1
+    return failed
+
+
 def main():
+    if sys.argv[1:] == ["--check"]:
+        sys.exit(1 if check() else 0)
     if len(sys.argv) != 2:
-        sys.exit("usage: bench_table.py <results-file>")
+        sys.exit("usage: bench_table.py <results-file> | --check")
     results, ratios, facts = read(sys.argv[1])
 
     rows = []
@@ -64,18 +103,10 @@ def main():
         of_medians = a["median"] / b["median"]
         paired = ratios.get(ratio)
         paired_text = ("%.3f [%.3f–%.3f]" % (paired["median"], paired["q1"], paired["q3"])) if paired else "–"
-        if target is None:
-            verdict, target_text = "", ""
-        elif max(spread(a), spread(b)) > STEADY_IQR:
-            # A scattered series makes the ratio of its medians a matter of
-            # chance: no verdict from it.
-            verdict = "unsteady (IQR > %d %%): run again" % STEADY_IQR
-            target_text = "≤ %.1f" % target
-        else:
-            verdict = "met" if of_medians <= target else "**missed**"
-            target_text = "≤ %.1f" % target
+        target_text = "≤ %.1f" % target if target is not None else ""
         rows.append("| %s | %s | %s | **%.3f** | %s | %s | %s |"
-                    % (label, measured(a), measured(b), of_medians, paired_text, target_text, verdict))
+                    % (label, measured(a), measured(b), of_medians, paired_text, target_text,
+                       verdict(a, b, target)))
 
     print("| Measurement | Chimelet (median) | Floor (median) | Ratio of medians | Paired ratio, median [q1–q3] | Target | |")
     print("|---|---|---|---|---|---|---|")
