@@ -47,7 +47,7 @@ static bool ReadRegistryText(HKEY key, char const *name, char *buf, DWORD size)
         buf[length] = '\0';
         return true;
     }
-    return buf[size - 1] == '\0';
+    return memchr(buf, '\0', size) != NULL;
 }
 
 static bool IsAcceptedVersion(char const *version)

@@ -187,14 +187,12 @@ void Install(Setup const &setup)
 
 // --- The independent reading ---
 
-enum class Read { Missing, TooLong, Text, FullWithInnerTerminator };
+enum class Read { Missing, TooLong, Text };
 
 // A value read into a buffer of `size` bytes, as the rules for registry data
 // say: missing, too long for the buffer, or a text (up to its first 0 byte).
-// Data that fills the buffer exactly, with a 0 byte inside but not at its
-// end, is a text by those rules; the shell refuses it as unterminated. Both
-// answers are let stand for that one shape (FullWithInnerTerminator), so
-// that the run goes on to find other faults.
+// Data that fills the buffer exactly is a text when a 0 byte ends it
+// anywhere inside.
 Read ReadValue(HKEY key, char const *name, size_t size, std::string *text)
 {
     DWORD length = 0;
@@ -209,8 +207,6 @@ Read ReadValue(HKEY key, char const *name, size_t size, std::string *text)
     text->assign(data.data(), end);
     if (length == size && end == length)
         return Read::TooLong;  // no room for the terminator: never read past
-    if (length == size && data[length - 1] != '\0')
-        return Read::FullWithInnerTerminator;
     return Read::Text;
 }
 
@@ -221,15 +217,12 @@ bool Accepted(std::string const &version)
 
 struct Expectation {
     bool found = false;
-    bool eitherWay = false;  // only the full-buffer edge decides: both answers stand
     std::string runtimeLib;
     std::string why;
 };
 
 void Judge(Read read, std::string const &what, Expectation *e, bool *ok)
 {
-    if (read == Read::FullWithInnerTerminator)
-        e->eitherWay = true;
     if (read == Read::Missing || read == Read::TooLong) {
         *ok = false;
         e->why += what + (read == Read::Missing ? " missing; " : " too long; ");
@@ -262,10 +255,8 @@ Expectation Expect(char const *iniFileName)
         e.why = "CurrentVersion " + FuzzShow(version) + (ok ? " accepted; " : " refused; ");
     }
     RegCloseKey(root);
-    if (!ok) {
-        e.eitherWay = false;
+    if (!ok)
         return e;
-    }
 
     std::string keyPath = kRoot + "\\" + version;
     if (keyPath.size() + 1 > kKeyPathBuffer) {
@@ -285,8 +276,6 @@ Expectation Expect(char const *iniFileName)
         Judge(ReadValue(key, "RuntimeLib", kValueBuffer, &e.runtimeLib), "RuntimeLib", &e, &ok);
     RegCloseKey(key);
     e.found = ok;
-    if (!ok)
-        e.eitherWay = false;
     return e;
 }
 
@@ -307,7 +296,7 @@ void CheckEnsureJava(Setup const &setup, char const *iniFileName)
     FUZZ_CHECK(WinStub_LiveHandles().regKeys == keysBefore, "a registry key was left open\n" + context);
 
     if (result == -1) {
-        FUZZ_CHECK(!e.found || e.eitherWay, "an accepted runtime was refused\n" + context);
+        FUZZ_CHECK(!e.found, "an accepted runtime was refused\n" + context);
         for (char c : out)
             FUZZ_CHECK(c == kPoison, "the output was written on failure\n" + context);
         return;

@@ -162,6 +162,11 @@ TEST_F(Discovery, FollowsTheDecisionTable)
         {"RuntimeLib filling 512 bytes without terminator", nullptr,
          {Root("1.4"), Version("1.4", {Text("JavaHome", "C:\\jre"), Text("MicroVersion", "0"),
                                        Unterminated("RuntimeLib", libTooLong)})}, -1, ""},
+        {"RuntimeLib filling its 512 bytes, ended inside", nullptr,
+         {Root("1.4"), Version("1.4", {Text("JavaHome", "C:\\jre"), Text("MicroVersion", "0"),
+                                       Unterminated("RuntimeLib", kLib + std::string(1, '\0') +
+                                                                      std::string(511 - kLib.size(), 'x'))})},
+         0, kLib},
         {"JavaHome too long", nullptr,
          {Root("1.4"), Version("1.4", {Text("JavaHome", libTooLong), Text("MicroVersion", "0"),
                                        Text("RuntimeLib", kLib)})}, -1, ""},
