@@ -221,28 +221,30 @@ Resolved Resolve(State &st, ThreadRec *t, jobject ref, const char *fn) {
     uintptr_t v = reinterpret_cast<uintptr_t>(ref);
     unsigned tag = RefTag(ref);
     uint64_t serial = RefSerial(ref);
-    std::string where = std::string(fn) + ": ";
+    // Every JNI call resolves its references: the message is made only for a
+    // violation, or it would be most of a menu opening's cost.
+    auto where = [fn] { return std::string(fn) + ": "; };
     r.bad = true;
     if (tag < 1 || tag > 3 || serial >= st.nextSerial || serial == 0) {
-        Violation(st, where + "unknown reference " + Hex32(static_cast<uint32_t>(v)));
+        Violation(st, where() + "unknown reference " + Hex32(static_cast<uint32_t>(v)));
         return r;
     }
     auto it = st.vm->refs.find(serial);
     if (it == st.vm->refs.end()) {
         if (serial < st.vm->firstSerial) {
-            Violation(st, where + "reference from a destroyed VM");
+            Violation(st, where() + "reference from a destroyed VM");
         } else if (tag == static_cast<unsigned>(RefKind::Local)) {
-            Violation(st, where + "stale local reference (deleted, or its frame was popped or its thread detached)");
+            Violation(st, where() + "stale local reference (deleted, or its frame was popped or its thread detached)");
         } else if (tag == static_cast<unsigned>(RefKind::Global)) {
-            Violation(st, where + "deleted global reference");
+            Violation(st, where() + "deleted global reference");
         } else {
-            Violation(st, where + "deleted weak global reference");
+            Violation(st, where() + "deleted weak global reference");
         }
         return r;
     }
     const RefEntry &e = it->second;
     if (e.kind == RefKind::Local && e.thread != t) {
-        Violation(st, where + "local reference of " + ThreadLabel(e.thread) + " used on " + CallerLabel(st));
+        Violation(st, where() + "local reference of " + ThreadLabel(e.thread) + " used on " + CallerLabel(st));
         return r;
     }
     r.obj = e.obj;
