@@ -110,6 +110,22 @@ static jsize ListLength(JNIEnv *env, jobjectArray list, jsize limit)
     return count > limit ? limit : count;
 }
 
+typedef void (*AddItemsFunction)(JNIEnv *env, HMENU menu, MENUITEMINFOA *mii);
+
+// Runs `add` inside a local frame of its own. The monitor thread never
+// returns to Java, so the references a build takes (class, array, elements)
+// are freed only by the frame popped here.
+static void AddJavaItems(AddItemsFunction add, HMENU menu, MENUITEMINFOA *mii)
+{
+    JNIEnv *env = sg_pEnvThread;
+    if (env->PushLocalFrame(kLocalFrameCapacity) < 0) {
+        DescribeJavaException(env);
+        return;
+    }
+    add(env, menu, mii);
+    env->PopLocalFrame(NULL);
+}
+
 static void AddTemplateItems(JNIEnv *env, HMENU menu, MENUITEMINFOA *mii)
 {
     jobjectArray list = CallStringListMethod(env, "getTemplateList");
@@ -152,15 +168,7 @@ HMENU GetTemplateSubMenu()
     LoadMenuText(IDS_NEW_REMINDER, newReminder, sizeof newReminder);
     InsertTextItem(menu, &mii, newReminder, IDS_NEW_REMINDER);
 
-    JNIEnv *env = sg_pEnvThread;
-    // The monitor thread never returns to Java, so its local references are
-    // freed only by the frame popped here.
-    if (env->PushLocalFrame(kLocalFrameCapacity) < 0) {
-        DescribeJavaException(env);
-        return menu;
-    }
-    AddTemplateItems(env, menu, &mii);
-    env->PopLocalFrame(NULL);
+    AddJavaItems(AddTemplateItems, menu, &mii);
     return menu;
 }
 
@@ -214,14 +222,7 @@ HMENU GetTodayEventsSubMenu()
 
     MENUITEMINFOA mii;
     InitTextItemInfo(&mii);
-
-    JNIEnv *env = sg_pEnvThread;
-    if (env->PushLocalFrame(kLocalFrameCapacity) < 0) {
-        DescribeJavaException(env);
-        return menu;
-    }
-    AddEventItems(env, menu, &mii);
-    env->PopLocalFrame(NULL);
+    AddJavaItems(AddEventItems, menu, &mii);
     return menu;
 }
 

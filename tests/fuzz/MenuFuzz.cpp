@@ -210,20 +210,6 @@ Java PickJava(FuzzedDataProvider &in)
 
 // --- The model as a script ---
 
-std::string Quoted(std::string const &text)
-{
-    std::string out = "\"";
-    for (unsigned char c : text) {
-        if (c >= 0x20 && c < 0x7f && c != '"' && c != '\\') {
-            out += (char)c;
-        } else {
-            char hex[8];
-            snprintf(hex, sizeof hex, "\\x%02X", c);
-            out += hex;
-        }
-    }
-    return out + "\"";
-}
 
 std::string ListLine(char const *command, List const &list)
 {
@@ -231,18 +217,18 @@ std::string ListLine(char const *command, List const &list)
     if (list.kind == List::Null)
         return line + " null\n";
     if (list.kind == List::Generated)
-        return line + " " + std::to_string(list.generated) + " named " + Quoted(list.prefix) + "\n";
+        return line + " " + std::to_string(list.generated) + " named " + ScriptString(list.prefix) + "\n";
     for (Element const &e : list.elements) {
         if (e.isNull) {
             line += " null";
             continue;
         }
         line += e.oom ? " oom" : " ";
-        line += Quoted(e.piece);
+        line += ScriptString(e.piece);
         if (e.repeat != 1)
             line += "*" + std::to_string(e.repeat);
         if (!e.tail.empty())
-            line += Quoted(e.tail);
+            line += ScriptString(e.tail);
     }
     return line + "\n";
 }
@@ -337,28 +323,6 @@ std::vector<MenuRow> ExpectedEvents(Java const &java)
     return rows;
 }
 
-std::vector<MenuRow> FullMenu(std::vector<MenuRow> schedule, std::vector<MenuRow> events, bool suspended)
-{
-    return {
-        Item("Exit", 9990),
-        Separator(9000),
-        Item("Chimelet 1.0", 999),
-        Item("Help", 995),
-        Separator(9001),
-        Item("Reminders", 1001),
-        Item("Templates", 1002),
-        Item("Categories", 1003),
-        Item("Sounds", 1004),
-        Separator(9002),
-        SubMenu("Schedule", 1, std::move(schedule)),
-        Separator(9003),
-        SubMenu("Events For Today", 2, std::move(events)),
-        Separator(9004),
-        Item(suspended ? "Resume Reminders" : "Do Not Disturb", 2001),
-        Separator(9005),
-        Item("Quick Reminder", 3001),
-    };
-}
 
 std::vector<MenuRow> ExpectedMenu(Java const &java)
 {
@@ -461,20 +425,6 @@ ULONG_PTR PickData(FuzzedDataProvider &in, std::vector<MenuRow> const &rows)
     }
 }
 
-LRESULT CALLBACK OwnerProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
-{
-    return DefWindowProcA(hwnd, message, wParam, lParam);
-}
-
-HWND MakeOwner()
-{
-    WNDCLASSA wc = {};
-    wc.lpfnWndProc = OwnerProc;
-    wc.hInstance = GetModuleHandleA(NULL);
-    wc.lpszClassName = "ChimeletFuzzMenuOwner";
-    RegisterClassA(&wc);
-    return CreateWindowExA(0, wc.lpszClassName, "", WS_OVERLAPPEDWINDOW, 0, 0, 10, 10, NULL, NULL, wc.hInstance, NULL);
-}
 
 // Empties the thread's queue; returns how many WM_QUIT it held.
 int DrainMessages()
@@ -577,7 +527,7 @@ extern "C" int LLVMFuzzerTestOneInput(uint8_t const *data, size_t size)
             FUZZ_CHECK(!run.modelled, "the stand-in refused the script" + Context(run));
             return 0;
         }
-        HWND const owner = MakeOwner();
+        HWND const owner = MakeTestWindow();
         sg_monitorHwnd = owner;
         AnswerMessageBoxes(answer);
         int const localRefs = FakeJvm_LiveLocalRefs(0);

@@ -5,8 +5,7 @@
 static std::string const kInterfaceClass = "com/norvanta/kelvarin/data/TExternalDataInterface";
 static std::string const kMainClass = "com/norvanta/kelvarin/main/TApplication";
 
-// A string in the script's notation: quoted, any byte escaped as \xNN.
-static std::string Quoted(std::string const &text)
+std::string ScriptString(std::string const &text)
 {
     std::string out = "\"";
     for (unsigned char c : text) {
@@ -25,7 +24,7 @@ static std::string Elements(std::vector<JavaText> const &elements)
 {
     std::string out;
     for (JavaText const &element : elements)
-        out += " " + (element ? Quoted(*element) : std::string("null"));
+        out += " " + (element ? ScriptString(*element) : std::string("null"));
     return out;
 }
 
@@ -44,13 +43,13 @@ JavaScript &JavaScript::Templates(std::vector<JavaText> const &elements) { retur
 JavaScript &JavaScript::NullTemplates() { return Line("templates null"); }
 JavaScript &JavaScript::GeneratedTemplates(int count, std::string const &prefix)
 {
-    return Line("templates " + std::to_string(count) + " named " + Quoted(prefix));
+    return Line("templates " + std::to_string(count) + " named " + ScriptString(prefix));
 }
 JavaScript &JavaScript::Events(std::vector<JavaText> const &elements) { return Line("events" + Elements(elements)); }
 JavaScript &JavaScript::NullEvents() { return Line("events null"); }
 JavaScript &JavaScript::GeneratedEvents(int count, std::string const &prefix)
 {
-    return Line("events " + std::to_string(count) + " named " + Quoted(prefix));
+    return Line("events " + std::to_string(count) + " named " + ScriptString(prefix));
 }
 JavaScript &JavaScript::UnreadableElement(std::string const &method, int index)
 {

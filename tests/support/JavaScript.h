@@ -10,6 +10,9 @@
 // A String[] element: a string of any bytes, or Java's null.
 using JavaText = std::optional<std::string>;
 
+// Any bytes as a string of the stand-in runtime's script: quoted, \xNN escapes.
+std::string ScriptString(std::string const &bytes);
+
 class JavaScript {
 public:
     // String[] answers of getTemplateList / getEventsForToday.

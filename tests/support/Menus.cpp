@@ -64,6 +64,29 @@ MenuRow SubMenu(std::string text, UINT id, std::vector<MenuRow> items)
     return row;
 }
 
+std::vector<MenuRow> FullMenu(std::vector<MenuRow> schedule, std::vector<MenuRow> events, bool suspended)
+{
+    return {
+        Item("Exit", 9990),
+        Separator(9000),
+        Item("Chimelet 1.0", 999),
+        Item("Help", 995),
+        Separator(9001),
+        Item("Reminders", 1001),
+        Item("Templates", 1002),
+        Item("Categories", 1003),
+        Item("Sounds", 1004),
+        Separator(9002),
+        SubMenu("Schedule", 1, std::move(schedule)),
+        Separator(9003),
+        SubMenu("Events For Today", 2, std::move(events)),
+        Separator(9004),
+        Item(suspended ? "Resume Reminders" : "Do Not Disturb", 2001),
+        Separator(9005),
+        Item("Quick Reminder", 3001),
+    };
+}
+
 static void DescribeInto(std::vector<MenuRow> const &rows, std::string const &indent, std::string *out)
 {
     for (MenuRow const &row : rows) {

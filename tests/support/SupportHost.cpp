@@ -1,7 +1,7 @@
 // Test support on the host: the Win32 stand-in answers message boxes and
 // popup menus through its controls.
 
-#include "TestSupport.h"
+#include "SupportInternal.h"
 
 #include <dlfcn.h>
 #include <stdio.h>
@@ -13,8 +13,6 @@
 #include "fakejvm_control.h"
 #include "winstub_control.h"
 
-void ResetShellGlobals();
-
 bool RunningUnderWine()
 {
     return false;
@@ -24,21 +22,6 @@ static std::mutex sLock;
 static std::vector<ShownBox> sShownBoxes;
 static std::vector<MenuRow> sLastMenu;
 static int sTrackedMenus;
-
-static int DefaultButton(UINT type)
-{
-    switch (type & MB_TYPEMASK) {
-    case MB_YESNO:
-    case MB_YESNOCANCEL:
-        return IDYES;
-    case MB_RETRYCANCEL:
-        return IDRETRY;
-    case MB_ABORTRETRYIGNORE:
-        return IDABORT;
-    default:
-        return IDOK;
-    }
-}
 
 void AnswerMessageBoxes(int answer)
 {

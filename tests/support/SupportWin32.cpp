@@ -1,15 +1,13 @@
 // Test support under Wine: the real message boxes and menus, answered from
 // inside their own modal loops.
 
-#include "TestSupport.h"
+#include "SupportInternal.h"
 
 #include <stdio.h>
 #include <string.h>
 
 #include <mutex>
 
-std::vector<WPARAM> KeysToChoose(std::vector<MenuRow> const &rows, UINT command);
-void ResetShellGlobals();
 
 bool RunningUnderWine()
 {
@@ -31,21 +29,6 @@ static std::vector<ShownBox> sShownBoxes;
 static int sBoxAnswer;  // 0: the box's default button
 static thread_local HHOOK tBoxHook;
 static thread_local int tAnswerNow;
-
-static int DefaultButton(UINT type)
-{
-    switch (type & MB_TYPEMASK) {
-    case MB_YESNO:
-    case MB_YESNOCANCEL:
-        return IDYES;
-    case MB_RETRYCANCEL:
-        return IDRETRY;
-    case MB_ABORTRETRYIGNORE:
-        return IDABORT;
-    default:
-        return IDOK;
-    }
-}
 
 static LRESULT CALLBACK AnswerBoxHook(int code, WPARAM wParam, LPARAM lParam)
 {

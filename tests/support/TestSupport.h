@@ -34,6 +34,9 @@ MenuRow Item(std::string text, UINT command);   // id and item data both `comman
 MenuRow Separator(UINT id);
 MenuRow SubMenu(std::string text, UINT id, std::vector<MenuRow> items);
 
+// The whole tray menu around these two submenus' rows, as the user sees it.
+std::vector<MenuRow> FullMenu(std::vector<MenuRow> schedule, std::vector<MenuRow> events, bool suspended = false);
+
 // "text|id|data|kind" per row, nested rows indented: what a failure prints.
 std::string Describe(std::vector<MenuRow> const &rows);
 
@@ -46,6 +49,10 @@ void ChooseInNextMenu(HWND owner, UINT command);
 std::vector<MenuRow> LastTrackedMenu();
 // Number of popup menus tracked by this process since the last Reset.
 int TrackedMenuCount();
+
+// A plain window of the calling thread, for a menu's owner or a ghost
+// window's stand-in. The caller destroys it.
+HWND MakeTestWindow();
 
 // --- Message boxes ---
 

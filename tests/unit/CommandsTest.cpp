@@ -133,28 +133,12 @@ TEST_F(Commands, AnyNonzeroDoNotDisturbAnswerMeansSuspended)
     }
 }
 
-LRESULT CALLBACK PlainProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
-{
-    return DefWindowProcA(hwnd, message, wParam, lParam);
-}
-
-HWND MakeWindow()
-{
-    WNDCLASSA wc = {};
-    wc.lpfnWndProc = PlainProc;
-    wc.hInstance = GetModuleHandleA(NULL);
-    wc.lpszClassName = "ChimeletTestPlain";
-    RegisterClassA(&wc);
-    return CreateWindowExA(0, "ChimeletTestPlain", "", WS_OVERLAPPEDWINDOW, 0, 0, 10, 10, NULL, NULL,
-                           GetModuleHandleA(NULL), NULL);
-}
-
 // The quit message is posted to the ghost window; Java hears nothing of it.
 TEST_F(Commands, ConfirmQuitAsksAndPostsQuitOnlyOnYes)
 {
     BoundJava java;
     ASSERT_TRUE(java.Started());
-    sg_monitorHwnd = MakeWindow();
+    sg_monitorHwnd = MakeTestWindow();
     ASSERT_TRUE(sg_monitorHwnd);
 
     struct {

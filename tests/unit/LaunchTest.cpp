@@ -46,24 +46,13 @@ std::string SomeOtherLibrary()
 #endif
 }
 
-LRESULT CALLBACK PlainProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
-{
-    return DefWindowProcA(hwnd, message, wParam, lParam);
-}
-
 class Launch : public ::testing::Test {
 protected:
     void SetUp() override
     {
         ResetTestProcess();
         AnswerMessageBoxes(IDOK);
-        WNDCLASSA wc = {};
-        wc.lpfnWndProc = PlainProc;
-        wc.hInstance = GetModuleHandleA(NULL);
-        wc.lpszClassName = "ChimeletTestBind";
-        RegisterClassA(&wc);
-        window_ = CreateWindowExA(0, "ChimeletTestBind", "", WS_OVERLAPPEDWINDOW, 0, 0, 10, 10, NULL, NULL,
-                                  GetModuleHandleA(NULL), NULL);
+        window_ = MakeTestWindow();
     }
 
     void TearDown() override

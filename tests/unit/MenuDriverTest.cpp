@@ -7,22 +7,6 @@
 
 namespace {
 
-LRESULT CALLBACK OwnerProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
-{
-    return DefWindowProcA(hwnd, message, wParam, lParam);
-}
-
-HWND MakeOwnerWindow()
-{
-    WNDCLASSA wc = {};
-    wc.lpfnWndProc = OwnerProc;
-    wc.hInstance = GetModuleHandleA(NULL);
-    wc.lpszClassName = "ChimeletTestOwner";
-    RegisterClassA(&wc);
-    return CreateWindowExA(0, "ChimeletTestOwner", "owner", WS_OVERLAPPEDWINDOW, 0, 0, 100, 100, NULL, NULL,
-                           GetModuleHandleA(NULL), NULL);
-}
-
 void AppendText(HMENU menu, char const *text, UINT id)
 {
     AppendMenuA(menu, MF_STRING, id, text);
@@ -31,7 +15,7 @@ void AppendText(HMENU menu, char const *text, UINT id)
 TEST(MenuDriver, ChoosesByKeysInsideTheMenuLoop)
 {
     ResetTestProcess();
-    HWND owner = MakeOwnerWindow();
+    HWND owner = MakeTestWindow();
     ASSERT_TRUE(owner);
 
     HMENU sub = CreatePopupMenu();

@@ -18,30 +18,6 @@
 
 namespace {
 
-std::vector<MenuRow> FullMenu(std::vector<MenuRow> schedule, std::vector<MenuRow> events,
-                              char const *doNotDisturb = "Do Not Disturb")
-{
-    return {
-        Item("Exit", 9990),
-        Separator(9000),
-        Item("Chimelet 1.0", 999),
-        Item("Help", 995),
-        Separator(9001),
-        Item("Reminders", 1001),
-        Item("Templates", 1002),
-        Item("Categories", 1003),
-        Item("Sounds", 1004),
-        Separator(9002),
-        SubMenu("Schedule", 1, std::move(schedule)),
-        Separator(9003),
-        SubMenu("Events For Today", 2, std::move(events)),
-        Separator(9004),
-        Item(doNotDisturb, 2001),
-        Separator(9005),
-        Item("Quick Reminder", 3001),
-    };
-}
-
 std::vector<MenuRow> Schedule(std::vector<MenuRow> templates)
 {
     std::vector<MenuRow> rows = {Item("New Reminder", 8002)};
@@ -124,11 +100,11 @@ TEST_F(TrayMenu, ShowsWhatJavaAnswers)
         {"list methods missing", JavaScript().Without("getTemplateList").Without("getEventsForToday"),
          FullMenu(Schedule({}), {})},
         {"list methods throw", JavaScript().Throwing("getTemplateList").Throwing("getEventsForToday").DoNotDisturb(1),
-         FullMenu(Schedule({}), {}, "Resume Reminders")},
+         FullMenu(Schedule({}), {}, true)},
         {"Do Not Disturb on", JavaScript().Templates({"A"}).Events({}).DoNotDisturb(1),
-         FullMenu(Schedule(Templates({"A"})), {Item("None", 8004)}, "Resume Reminders")},
+         FullMenu(Schedule(Templates({"A"})), {Item("None", 8004)}, true)},
         {"Do Not Disturb 255", JavaScript().NullTemplates().NullEvents().DoNotDisturb(255),
-         FullMenu(Schedule({}), {}, "Resume Reminders")},
+         FullMenu(Schedule({}), {}, true)},
     };
 
     for (MenuCase const &c : cases) {
@@ -264,22 +240,6 @@ TEST_F(TrayMenu, LocatesItemsAnywhereInTheTree)
     DestroyMenu(menu);
 }
 
-LRESULT CALLBACK OwnerProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
-{
-    return DefWindowProcA(hwnd, message, wParam, lParam);
-}
-
-HWND MakeOwner()
-{
-    WNDCLASSA wc = {};
-    wc.lpfnWndProc = OwnerProc;
-    wc.hInstance = GetModuleHandleA(NULL);
-    wc.lpszClassName = "ChimeletTestMenuOwner";
-    RegisterClassA(&wc);
-    return CreateWindowExA(0, "ChimeletTestMenuOwner", "", WS_OVERLAPPEDWINDOW, 0, 0, 10, 10, NULL, NULL,
-                           GetModuleHandleA(NULL), NULL);
-}
-
 void DrainMessages()
 {
     MSG msg;
@@ -292,7 +252,7 @@ TEST_F(TrayMenu, AClickOpensTheMenuAndRunsTheChoice)
 {
     BoundJava java(JavaScript().Templates({"A", "B"}).Events({"x", "y"}).DoNotDisturbSwitchedByJava().Text());
     ASSERT_TRUE(java.Started());
-    HWND owner = MakeOwner();
+    HWND owner = MakeTestWindow();
     ASSERT_TRUE(owner);
 
     // Java toggles Do Not Disturb when it is chosen: the next menu offers to resume.
@@ -301,18 +261,18 @@ TEST_F(TrayMenu, AClickOpensTheMenuAndRunsTheChoice)
         LPARAM mouse;
         UINT choose;
         std::string line;  // "" runs nothing
-        char const *doNotDisturb;
+        bool suspended;  // what the menu offers for row 15
     } const cases[] = {
         {"right button, template B", WM_RBUTTONDOWN, 4001, InvokeLine("showEditReminderWithTemplate", "(I)V", "1"),
-         "Do Not Disturb"},
-        {"New Reminder", WM_RBUTTONDOWN, 8002, InvokeLine("showNewReminderDialog", "()V"), "Do Not Disturb"},
+         false},
+        {"New Reminder", WM_RBUTTONDOWN, 8002, InvokeLine("showNewReminderDialog", "()V"), false},
         {"Quick Reminder, the last row", WM_RBUTTONDOWN, 3001, InvokeLine("showQuickReminder", "()V"),
-         "Do Not Disturb"},
-        {"an event runs nothing", WM_RBUTTONDOWN, 8005, "", "Do Not Disturb"},
-        {"left button, Do Not Disturb", WM_LBUTTONDOWN, 2001, InvokeLine("showDoNotDisturb", "()V"), "Do Not Disturb"},
+         false},
+        {"an event runs nothing", WM_RBUTTONDOWN, 8005, "", false},
+        {"left button, Do Not Disturb", WM_LBUTTONDOWN, 2001, InvokeLine("showDoNotDisturb", "()V"), false},
         {"Resume Reminders runs the same", WM_RBUTTONDOWN, 2001, InvokeLine("showDoNotDisturb", "()V"),
-         "Resume Reminders"},
-        {"dismissed", WM_RBUTTONDOWN, 0, "", "Do Not Disturb"},
+         true},
+        {"dismissed", WM_RBUTTONDOWN, 0, "", false},
     };
     int opened = 0;
     for (auto const &c : cases) {
@@ -324,7 +284,7 @@ TEST_F(TrayMenu, AClickOpensTheMenuAndRunsTheChoice)
 
         EXPECT_EQ(TrackedMenuCount(), ++opened);
         EXPECT_EQ(Describe(LastTrackedMenu()),
-                  Describe(FullMenu(Schedule(Templates({"A", "B"})), Events({"x    y"}), c.doNotDisturb)));
+                  Describe(FullMenu(Schedule(Templates({"A", "B"})), Events({"x    y"}), c.suspended)));
         // Three questions to build the menu, then the command if any.
         EXPECT_EQ(BoundJava::Count("invoke "), before + 3 + (c.line.empty() ? 0 : 1));
         if (!c.line.empty())
@@ -338,7 +298,7 @@ TEST_F(TrayMenu, OnlyAButtonPressOpensIt)
 {
     BoundJava java;
     ASSERT_TRUE(java.Started());
-    HWND owner = MakeOwner();
+    HWND owner = MakeTestWindow();
     LPARAM const others[] = {WM_LBUTTONUP, WM_RBUTTONUP, WM_LBUTTONDBLCLK, WM_RBUTTONDBLCLK, WM_MBUTTONDOWN,
                              WM_MOUSEMOVE, 0};
     for (LPARAM mouse : others) {
@@ -354,7 +314,7 @@ TEST_F(TrayMenu, ExitAsksAfterTheMenuHasClosed)
 {
     BoundJava java;
     ASSERT_TRUE(java.Started());
-    HWND owner = MakeOwner();
+    HWND owner = MakeTestWindow();
     sg_monitorHwnd = owner;
     AnswerMessageBoxes(IDNO);
     ChooseInNextMenu(owner, 9990);
@@ -374,7 +334,7 @@ TEST_F(TrayMenu, OpensAtTheCursorAndLeavesNoMenuBehind)
 {
     BoundJava java(JavaScript().GeneratedTemplates(999, "T").GeneratedEvents(800, "e").Text());
     ASSERT_TRUE(java.Started());
-    HWND owner = MakeOwner();
+    HWND owner = MakeTestWindow();
     int const menusBefore = WinStub_LiveHandles().menus;
     WinStub_SetCursorPos(POINT{640, 480});
 
