@@ -44,7 +44,7 @@ struct ValueSpec {
     std::string bytes;  // stored exactly as they are
 };
 
-struct KeySpec {
+struct VersionKey {
     std::string name;   // below the root
     ValueSpec javaHome, microVersion, runtimeLib;
 };
@@ -52,7 +52,7 @@ struct KeySpec {
 struct Setup {
     bool rootPresent = false;
     ValueSpec currentVersion;
-    std::vector<KeySpec> versionKeys;
+    std::vector<VersionKey> versionKeys;
     int iniForm = 0;    // 0 no file, 1 no file named, 2 a javaversion line, 3 any text
     std::string iniText;
 };
@@ -125,7 +125,7 @@ Setup PickSetup(FuzzedDataProvider &in)
 
     int keys = in.ConsumeIntegralInRange(0, 3);
     for (int i = 0; i < keys; ++i) {
-        KeySpec key;
+        VersionKey key;
         switch (in.ConsumeIntegralInRange(0, 3)) {
         case 0: key.name = TextOf(setup.currentVersion); break;
         case 1: key.name = override; break;
@@ -172,15 +172,15 @@ void Install(Setup const &setup)
         return;
     Store(root, "CurrentVersion", setup.currentVersion);
     RegCloseKey(root);
-    for (KeySpec const &spec : setup.versionKeys) {
-        std::string path = kRoot + "\\" + spec.name;
+    for (VersionKey const &wanted : setup.versionKeys) {
+        std::string path = kRoot + "\\" + wanted.name;
         HKEY key;
         if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, NULL, 0, KEY_ALL_ACCESS, NULL, &key, NULL)
             != ERROR_SUCCESS)
             continue;
-        Store(key, "JavaHome", spec.javaHome);
-        Store(key, "MicroVersion", spec.microVersion);
-        Store(key, "RuntimeLib", spec.runtimeLib);
+        Store(key, "JavaHome", wanted.javaHome);
+        Store(key, "MicroVersion", wanted.microVersion);
+        Store(key, "RuntimeLib", wanted.runtimeLib);
         RegCloseKey(key);
     }
 }

@@ -139,19 +139,19 @@ int WINAPIV wsprintfA(LPSTR buffer, LPCSTR format, ...) {
     std::string out;
     va_list args;
     va_start(args, format);
-    const char* spec = format;
-    while (*spec && out.size() < limit) {
-        if (*spec != '%') {
-            out += *spec++;
+    const char* cursor = format;
+    while (*cursor && out.size() < limit) {
+        if (*cursor != '%') {
+            out += *cursor++;
             continue;
         }
-        ++spec;
-        if (*spec == '%') {
-            out += *spec++;
+        ++cursor;
+        if (*cursor == '%') {
+            out += *cursor++;
             continue;
         }
         Format f;
-        spec += Parse(spec, &f);
+        cursor += Parse(cursor, &f);
         std::string body;  // digits or text, without padding
         char sign = 0;
         switch (f.type) {
