@@ -14,3 +14,14 @@ if(NOT EXISTS "${CHIMELET_JDK_HOME}/include/jni.h")
 endif()
 set(CHIMELET_JNI_INCLUDE "${CHIMELET_JDK_HOME}/include")
 set(CHIMELET_HOST_JVM "${CHIMELET_JDK_HOME}/lib/server/libjvm.so")
+
+# JDKs from 24 on dropped 32-bit Windows: their jni.h defines JNICALL as
+# nothing after including jni_md.h, which would silently give the 32-bit
+# build the wrong calling convention for every JNI call.
+if(WIN32)
+  file(STRINGS "${CHIMELET_JNI_INCLUDE}/jni.h" _jnicall REGEX "^#define JNICALL")
+  if(_jnicall)
+    message(FATAL_ERROR "${CHIMELET_JNI_INCLUDE}/jni.h defines JNICALL itself: this JDK cannot build "
+                        "for 32-bit Windows. Point JAVA_HOME at a JDK before 24 (e.g. OpenJDK 17).")
+  endif()
+endif()
