@@ -115,15 +115,6 @@ std::vector<MenuRow> FloorMenuRows(std::vector<MenuRow> const &rows)
     return built;
 }
 
-size_t SubMenuRows(std::vector<MenuRow> const &rows, std::string const &entry)
-{
-    for (MenuRow const &row : rows) {
-        if (row.hasSubMenu && row.text == entry)
-            return row.sub.size();
-    }
-    return 0;
-}
-
 int Fail(char const *what, std::string const &detail)
 {
     fprintf(stderr, "check failed: %s\n%s\n", what, detail.c_str());

@@ -44,4 +44,13 @@ HMENU BuildFloorMenu(std::vector<MenuRow> const &rows)
     return menu;
 }
 
+size_t SubMenuRows(std::vector<MenuRow> const &rows, std::string const &entry)
+{
+    for (MenuRow const &row : rows) {
+        if (row.hasSubMenu && row.text == entry)
+            return row.sub.size();
+    }
+    return 0;
+}
+
 }  // namespace bench

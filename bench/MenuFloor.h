@@ -6,6 +6,7 @@
 
 #include <windows.h>
 
+#include <string>
 #include <vector>
 
 #include "TestSupport.h"
@@ -18,6 +19,9 @@ namespace bench {
 // its entry is inserted. The caller destroys the menu. NULL when no menu
 // could be made.
 HMENU BuildFloorMenu(std::vector<MenuRow> const &rows);
+
+// Rows of the submenu hung under the entry with that text; 0 when none.
+size_t SubMenuRows(std::vector<MenuRow> const &rows, std::string const &entry);
 
 }  // namespace bench
 

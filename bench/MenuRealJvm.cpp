@@ -45,15 +45,6 @@ char const *Option(int argc, char **argv, char const *name, char const *fallback
     return fallback;
 }
 
-size_t SubMenuRows(std::vector<MenuRow> const &rows, std::string const &entry)
-{
-    for (MenuRow const &row : rows) {
-        if (row.hasSubMenu && row.text == entry)
-            return row.sub.size();
-    }
-    return 0;
-}
-
 // The application's data file: 999 templates and 400 events (800 elements),
 // the most the menu shows.
 bool WriteLargestData(std::string const &path)

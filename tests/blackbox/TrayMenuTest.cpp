@@ -13,7 +13,17 @@ using namespace winrig;
 namespace blackbox {
 namespace {
 
-class TrayMenu : public BlackBoxTest {};
+class TrayMenu : public BlackBoxTest {
+protected:
+    // A bound instance's menu, Exit chosen (the first row): its confirmation.
+    HWND ChooseExit(Child &chimelet)
+    {
+        WaitBound();
+        OpenMenu(chimelet);
+        PressMenuKeys(chimelet, {"down", "return"});
+        return WaitMessageBox(chimelet, kCaptionExit);
+    }
+};
 
 struct MenuRow {
     char const *name;
@@ -84,11 +94,7 @@ TEST_F(TrayMenu, EachRowRunsItsCommand)
 TEST_F(TrayMenu, ExitAnsweredNoChangesNothing)
 {
     Child *chimelet = StartChimelet();
-    WaitBound();
-    OpenMenu(*chimelet);
-    PressMenuKeys(*chimelet, {"down", "return"});
-
-    HWND box = WaitMessageBox(*chimelet, kCaptionExit);
+    HWND box = ChooseExit(*chimelet);
     ASSERT_TRUE(box != NULL);
     MessageBoxFacts facts = ReadMessageBox(box);
     EXPECT_EQ(facts.text, kTextExit);
@@ -116,11 +122,7 @@ TEST_F(TrayMenu, ExitAnsweredNoChangesNothing)
 TEST_F(TrayMenu, ExitAnsweredYesQuitsOnce)
 {
     Child *chimelet = StartChimelet();
-    WaitBound();
-    OpenMenu(*chimelet);
-    PressMenuKeys(*chimelet, {"down", "return"});
-
-    HWND box = WaitMessageBox(*chimelet, kCaptionExit);
+    HWND box = ChooseExit(*chimelet);
     ASSERT_TRUE(box != NULL);
     ASSERT_TRUE(AnswerMessageBox(box, IDYES));
     EXPECT_TRUE(WaitTrayIconGone()) << "the icon stayed";
