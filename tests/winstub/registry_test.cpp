@@ -1,5 +1,5 @@
 // Registry answers the runtime discovery relies on: terminators, short buffers, missing
-// values and keys, all as Wine 8 gives them (probed).
+// values and keys, value types, all as Wine 8 gives them (probed).
 #include <windows.h>
 
 #include "winstub_control.h"
@@ -141,6 +141,52 @@ TEST_F(RegistryTest, KeysOpenAndGoAsWineDoes) {
     EXPECT_EQ(ERROR_SUCCESS, RegCloseKey(sub));
     EXPECT_EQ(ERROR_INVALID_HANDLE, RegCloseKey(sub));
     EXPECT_EQ(ERROR_FILE_NOT_FOUND, RegDeleteValueA(key, "none"));
+}
+
+TEST_F(RegistryTest, ValuesKeepTheirTypes) {
+    struct Case {
+        const char* name;
+        DWORD type;
+        std::string data;
+    };
+    const Case cases[] = {
+        {"sz", REG_SZ, std::string("C:\\jre\\bin\\jvm.dll\0", 20)},
+        {"expand", REG_EXPAND_SZ, std::string("%JAVA_HOME%\\bin\0", 16)},  // not expanded on the way
+        {"dword", REG_DWORD, std::string("\x04\x01\x00\x00", 4)},
+        {"binary", REG_BINARY, std::string("\x00\xff\x10", 3)},
+        {"multi", REG_MULTI_SZ, std::string("1.3\0" "1.4\0\0", 9)},
+        {"none", REG_NONE, std::string()},
+    };
+    for (const Case& c : cases)
+        ASSERT_EQ(ERROR_SUCCESS, RegSetValueExA(key, c.name, 0, c.type, reinterpret_cast<const BYTE*>(c.data.data()),
+                                                static_cast<DWORD>(c.data.size())));
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        DWORD type = 99;
+        EXPECT_EQ(ERROR_SUCCESS, RegQueryValueExA(key, c.name, nullptr, &type, nullptr, nullptr)) << "type alone";
+        EXPECT_EQ(c.type, type);
+        BYTE buf[32];
+        memset(buf, 'x', sizeof buf);
+        DWORD size = sizeof buf;
+        type = 99;
+        EXPECT_EQ(ERROR_SUCCESS, RegQueryValueExA(key, c.name, nullptr, &type, buf, &size));
+        EXPECT_EQ(c.type, type);
+        EXPECT_EQ(c.data, std::string(reinterpret_cast<char*>(buf), size));
+    }
+    DWORD value = 0, size = sizeof value;
+    EXPECT_EQ(ERROR_SUCCESS, RegQueryValueExA(key, "dword", nullptr, nullptr, reinterpret_cast<BYTE*>(&value), &size));
+    EXPECT_EQ(0x104u, value) << "little-endian, as written";
+
+    // A missing value: REG_NONE; probed, a size-only query sets the size to 0, one with a
+    // buffer keeps it.
+    DWORD type = 99;
+    size = 77;
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, RegQueryValueExA(key, "missing", nullptr, &type, nullptr, &size));
+    EXPECT_EQ(static_cast<DWORD>(REG_NONE), type);
+    EXPECT_EQ(0u, size);
+    type = 99;
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, RegQueryValueExA(key, "missing", nullptr, &type, nullptr, nullptr));
+    EXPECT_EQ(static_cast<DWORD>(REG_NONE), type);
 }
 
 }  // namespace

@@ -143,13 +143,16 @@ LSTATUS WINAPI RegCreateKeyExA(HKEY parent, LPCSTR path, DWORD, LPSTR, DWORD, RE
 
 LSTATUS WINAPI RegQueryValueExA(HKEY h, LPCSTR name, LPDWORD, LPDWORD type, LPBYTE data, LPDWORD size) {
     Guard lock(Lock());
+    if (data && !size) return ERROR_INVALID_PARAMETER;
+    // Probed: a query for the size alone starts by setting it to 0, so a missing value answers
+    // size 0 there; with a buffer the size is kept.
+    if (!data && size) *size = 0;
     std::shared_ptr<Key> key = Open(h);
     if (!key) return ERROR_INVALID_HANDLE;
     if (key->deleted) return ERROR_KEY_DELETED;
-    if (data && !size) return ERROR_INVALID_PARAMETER;
     const Value* value = FindValue(*key, name);
     if (!value) {
-        if (type) *type = REG_NONE;  // probed: Wine clears the type, leaves the size alone
+        if (type) *type = REG_NONE;  // probed: Wine clears the type
         return ERROR_FILE_NOT_FOUND;
     }
     if (type) *type = value->type;
