@@ -1,5 +1,5 @@
-// Strings, formatting, module path, resources and kernel objects, against values probed
-// under Wine 8.
+// Strings and code pages, formatting, the environment, modules, resources, icon sizes and
+// kernel objects, against values probed under Wine 8.
 #include <windows.h>
 
 #include "winstub_control.h"
@@ -7,8 +7,13 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdlib>
 #include <dlfcn.h>
 #include <string>
+#include <strings.h>
+#include <vector>
+
+extern char** environ;
 
 namespace {
 
@@ -18,9 +23,39 @@ protected:
     void TearDown() override {
         EXPECT_EQ(0, WinStub_LiveHandles().kernelHandles);
         EXPECT_EQ(0, WinStub_LiveHandles().icons);
+        EXPECT_EQ(0, WinStub_LiveHandles().modules);
         WinStub_Reset();
     }
 };
+
+// The bytes of a buffer, the unprintable ones as \xNN: C:\A\x00xx.
+std::string Bytes(const char* buf, size_t n) {
+    std::string out;
+    for (size_t i = 0; i < n; ++i) {
+        unsigned char c = static_cast<unsigned char>(buf[i]);
+        if (c >= 32 && c < 127) {
+            out += static_cast<char>(c);
+        } else {
+            char hex[8];
+            snprintf(hex, sizeof hex, "\\x%02X", c);
+            out += hex;
+        }
+    }
+    return out;
+}
+
+// The shared library that holds cos(): a real file to load.
+std::string MathLibraryPath() {
+    Dl_info info{};
+    if (!dladdr(reinterpret_cast<void*>(static_cast<double (*)(double)>(&std::cos)), &info)) return "";
+    return info.dli_fname;
+}
+
+std::string WineForm(std::string unixPath) {
+    for (char& c : unixPath)
+        if (c == '/') c = '\\';
+    return "Z:" + unixPath;
+}
 
 TEST_F(KernelTest, LstrcmpAIsALocaleComparison) {
     struct Case {
@@ -120,12 +155,9 @@ TEST_F(KernelTest, ModuleFileNameIsCutAsWineCutsIt) {
 }
 
 TEST_F(KernelTest, LibrariesLoadFromUnixAndWineStylePaths) {
-    Dl_info info{};
-    ASSERT_NE(0, dladdr(reinterpret_cast<void*>(static_cast<double (*)(double)>(&std::cos)), &info));
-    std::string unixPath = info.dli_fname;
-    std::string wine = "Z:" + unixPath;
-    for (char& c : wine)
-        if (c == '/') c = '\\';
+    std::string unixPath = MathLibraryPath();
+    ASSERT_FALSE(unixPath.empty());
+    std::string wine = WineForm(unixPath);
     struct Case {
         std::string path;
         bool loads;
@@ -251,6 +283,325 @@ TEST_F(KernelTest, NamedMutexesAndEvents) {
     HANDLE third = CreateEventA(nullptr, FALSE, FALSE, nullptr);
     EXPECT_NE(nullptr, third);
     CloseHandle(third);
+}
+
+TEST_F(KernelTest, DoubleByteCodePagesAsWindows) {
+    EXPECT_EQ(1252u, GetACP());
+    // Lead bytes, probed with IsDBCSLeadByteEx under Wine 8.
+    struct Lead {
+        UINT codePage;
+        BYTE byte;
+        BOOL lead;
+    };
+    const Lead leads[] = {
+        {1252, 0x81, FALSE}, {1252, 0x95, FALSE}, {932, 0x80, FALSE}, {932, 0x81, TRUE},
+        {932, 0x9F, TRUE},   {932, 0xA0, FALSE},  {932, 0xDF, FALSE}, {932, 0xE0, TRUE},
+        {932, 0xFC, TRUE},   {932, 0xFD, FALSE},  {936, 0x80, FALSE}, {936, 0x81, TRUE},
+        {936, 0xFE, TRUE},   {936, 0xFF, FALSE},  {949, 0xA0, TRUE},  {950, 0xFE, TRUE},
+        {1251, 0xC0, FALSE}, {932, '\\', FALSE},
+    };
+    for (const Lead& l : leads) {
+        SCOPED_TRACE("code page " + std::to_string(l.codePage) + " byte " + std::to_string(l.byte));
+        ASSERT_TRUE(WinStub_SetAnsiCodePage(l.codePage));
+        EXPECT_EQ(l.codePage, GetACP());
+        EXPECT_EQ(l.lead, IsDBCSLeadByte(l.byte));
+    }
+    EXPECT_FALSE(WinStub_SetAnsiCodePage(65001)) << "not a code page the stand-in knows";
+    EXPECT_EQ(932u, GetACP()) << "unchanged";
+
+    // "C:\Apps\" and the Shift-JIS character 0x95 0x5C, whose second byte is a backslash.
+    const char path[] = "C:\\Apps\\\x95\x5C.exe";
+    const char leadAtEnd[] = "a\x95";
+    struct Walk {
+        UINT codePage;
+        const char* text;
+        const char* steps;  // offsets CharNextA visits up to the terminator, where it stays
+    };
+    const Walk walks[] = {
+        {932, path, "1 2 3 4 5 6 7 8 10 11 12 13 14 14"},
+        {1252, path, "1 2 3 4 5 6 7 8 9 10 11 12 13 14 14"},
+        {932, leadAtEnd, "1 2 2"},  // a lead byte before the terminator: one character, no further
+        {936, "\x81\x40x", "2 3 3"},
+        {932, "", "0"},
+    };
+    for (const Walk& w : walks) {
+        SCOPED_TRACE(std::to_string(w.codePage) + " " + Bytes(w.text, strlen(w.text)));
+        WinStub_SetAnsiCodePage(w.codePage);
+        std::string steps;
+        const char* p = w.text;
+        for (int i = 0; i < 20; ++i) {
+            const char* next = CharNextA(p);
+            steps += (steps.empty() ? "" : " ") + std::to_string(next - w.text);
+            if (next == p) break;
+            p = next;
+        }
+        EXPECT_EQ(w.steps, steps);
+    }
+    struct Back {
+        UINT codePage;
+        const char* text;
+        size_t from, to;
+    };
+    const Back backs[] = {
+        {932, path, 14, 13}, {932, path, 10, 8}, {932, path, 9, 8},  // from inside the pair: its start
+        {1252, path, 10, 9}, {932, path, 1, 0},  {932, path, 0, 0},   // at the start it stays
+        {932, "ab", 5, 2},   // past the end: the walk stops at the terminator (probed)
+    };
+    for (const Back& b : backs) {
+        SCOPED_TRACE(std::to_string(b.codePage) + " from " + std::to_string(b.from));
+        WinStub_SetAnsiCodePage(b.codePage);
+        EXPECT_EQ(b.text + b.to, CharPrevA(b.text, b.text + b.from));
+    }
+
+    // What a shell looking for the folder of a path must get: the last real backslash.
+    struct Folder {
+        UINT codePage;
+        size_t lastBackslash;
+    };
+    for (const Folder& f : {Folder{932, 7}, Folder{1252, 9}}) {
+        SCOPED_TRACE(f.codePage);
+        WinStub_SetAnsiCodePage(f.codePage);
+        const char* last = nullptr;
+        for (const char* p = path; *p; p = CharNextA(p))
+            if (*p == '\\') last = p;
+        EXPECT_EQ(path + f.lastBackslash, last);
+    }
+    WinStub_Reset();
+    EXPECT_EQ(1252u, GetACP());
+}
+
+TEST_F(KernelTest, EnvironmentVariablesAsWindowsNamesThem) {
+    ASSERT_TRUE(SetEnvironmentVariableA("WinStubApps", "C:\\Apps"));
+    ASSERT_TRUE(SetEnvironmentVariableA("WINSTUBB", "bee"));
+    // Probed with ExpandEnvironmentStringsA under 64-bit Wine 8: the answer counts the terminator.
+    struct Expansion {
+        const char* source;
+        const char* result;
+    };
+    const Expansion expansions[] = {
+        {"%WinStubApps%\\x", "C:\\Apps\\x"},
+        {"%winstubapps%\\x", "C:\\Apps\\x"},  // names ignore case
+        {"%WINSTUBNOPE%\\x", "%WINSTUBNOPE%\\x"},
+        {"50% off", "50% off"},
+        {"%", "%"},
+        {"%%", "%%"},
+        {"a%%b", "a%%b"},
+        {"%WINSTUBNOPE%WINSTUBB%", "%WINSTUBNOPE%WINSTUBB%"},  // an unknown name's % closes nothing new
+        {"%WINSTUBB%WINSTUBB%", "beeWINSTUBB%"},
+        {"x%WINSTUBB%%WINSTUBB%y", "xbeebeey"},
+        {"%WinStubApps", "%WinStubApps"},
+        {"% WinStubApps%", "% WinStubApps%"},
+        {"", ""},
+    };
+    for (const Expansion& e : expansions) {
+        SCOPED_TRACE(e.source);
+        char buf[64];
+        memset(buf, 'x', sizeof buf);
+        SetLastError(0xdeadbeef);
+        EXPECT_EQ(strlen(e.result) + 1, ExpandEnvironmentStringsA(e.source, buf, sizeof buf));
+        EXPECT_STREQ(e.result, buf);
+        EXPECT_EQ(0xdeadbeefu, GetLastError());
+    }
+    // Too small: what fits, terminated, and the size needed (10) with ERROR_INSUFFICIENT_BUFFER.
+    struct Small {
+        DWORD size;
+        const char* bytes;  // the first 11, as Bytes shows them
+    };
+    const Small smalls[] = {
+        {0, "xxxxxxxxxxx"},
+        {1, "\\x00xxxxxxxxxx"},
+        {5, "C:\\A\\x00xxxxxx"},
+        {9, "C:\\Apps\\\\x00xx"},
+        {10, "C:\\Apps\\x\\x00x"},
+    };
+    for (const Small& c : smalls) {
+        SCOPED_TRACE("size " + std::to_string(c.size));
+        char buf[16];
+        memset(buf, 'x', sizeof buf);
+        SetLastError(0xdeadbeef);
+        EXPECT_EQ(10u, ExpandEnvironmentStringsA("%WinStubApps%\\x", buf, c.size));
+        EXPECT_EQ(c.size < 10 ? static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER) : 0xdeadbeefu, GetLastError());
+        EXPECT_EQ(c.bytes, Bytes(buf, 11));
+    }
+    EXPECT_EQ(10u, ExpandEnvironmentStringsA("%WinStubApps%\\x", nullptr, 0));
+
+    ASSERT_TRUE(SetEnvironmentVariableA("WINSTUBAPPS", "D:\\Other")) << "replaces the other spelling";
+    ASSERT_TRUE(SetEnvironmentVariableA("WinStubEmpty", ""));
+    struct Read {
+        const char* name;
+        DWORD size;
+        DWORD result;
+        DWORD error;         // 0xdeadbeef: left alone
+        const char* bytes;   // the first 10
+    };
+    const Read reads[] = {
+        {"winstubapps", 64, 8, 0xdeadbeef, "D:\\Other\\x00x"},
+        {"WinStubApps", 9, 8, 0xdeadbeef, "D:\\Other\\x00x"},
+        {"WinStubApps", 8, 9, 0xdeadbeef, "xxxxxxxxxx"},  // no room for the terminator: untouched
+        {"WinStubApps", 0, 9, 0xdeadbeef, "xxxxxxxxxx"},
+        {"WinStubEmpty", 64, 0, 0xdeadbeef, "\\x00xxxxxxxxx"},
+        {"WinStubNope", 64, 0, ERROR_ENVVAR_NOT_FOUND, "xxxxxxxxxx"},
+    };
+    for (const Read& r : reads) {
+        SCOPED_TRACE(std::string(r.name) + " into " + std::to_string(r.size));
+        char buf[64];
+        memset(buf, 'x', sizeof buf);
+        SetLastError(0xdeadbeef);
+        EXPECT_EQ(r.result, GetEnvironmentVariableA(r.name, buf, r.size));
+        EXPECT_EQ(r.error, GetLastError());
+        EXPECT_EQ(r.bytes, Bytes(buf, 10));
+    }
+    int spellings = 0;
+    for (char** e = environ; *e; ++e)
+        if (strncasecmp(*e, "WinStubApps=", 12) == 0) ++spellings;
+    EXPECT_EQ(1, spellings);
+
+    struct Change {
+        const char* name;
+        const char* value;
+        BOOL result;
+        DWORD error;
+    };
+    const Change changes[] = {
+        {"WinStubEmpty", nullptr, TRUE, 0xdeadbeef},  // deleted
+        {"WinStubEmpty", nullptr, TRUE, 0xdeadbeef},  // deleting nothing succeeds too
+        {"Win=Stub", "v", FALSE, ERROR_INVALID_PARAMETER},
+        {"", "v", FALSE, ERROR_INVALID_PARAMETER},
+    };
+    for (const Change& c : changes) {
+        SCOPED_TRACE(c.name);
+        SetLastError(0xdeadbeef);
+        EXPECT_EQ(c.result, SetEnvironmentVariableA(c.name, c.value));
+        EXPECT_EQ(c.error, GetLastError());
+    }
+    char buf[8];
+    EXPECT_EQ(0u, GetEnvironmentVariableA("WinStubEmpty", buf, sizeof buf));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_ENVVAR_NOT_FOUND), GetLastError());
+
+    // Reset gives every variable its value from before the first change.
+    setenv("WINSTUB_KEPT", "before", 1);
+    SetEnvironmentVariableA("WinStub_Kept", "after");
+    WinStub_Reset();
+    ASSERT_NE(nullptr, getenv("WINSTUB_KEPT"));
+    EXPECT_STREQ("before", getenv("WINSTUB_KEPT"));
+    EXPECT_EQ(nullptr, getenv("WinStub_Kept"));
+    EXPECT_EQ(nullptr, getenv("WINSTUBAPPS"));
+    unsetenv("WINSTUB_KEPT");
+}
+
+TEST_F(KernelTest, ModulesAreCountedAndFoundByNameAsWindowsFindsThem) {
+    std::string unixPath = MathLibraryPath();
+    ASSERT_FALSE(unixPath.empty());
+    std::string base = unixPath.substr(unixPath.rfind('/') + 1);  // "libm.so.6"
+    std::string upper = base;
+    for (char& c : upper) c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
+    std::string dir = unixPath.substr(0, unixPath.rfind('/') + 1);
+
+    HMODULE first = LoadLibraryA(unixPath.c_str());
+    ASSERT_NE(nullptr, first);
+    EXPECT_EQ(first, LoadLibraryA(WineForm(unixPath).c_str())) << "the same library, counted twice";
+    EXPECT_EQ(1, WinStub_LiveHandles().modules);
+    WinStub_SetModuleFileName("Z:\\opt\\Chimelet.exe");
+    HMODULE self = GetModuleHandleA(nullptr);
+    // Probed with a DLL under Wine 8: no dot adds ".dll", a final dot is dropped and means no
+    // extension, a directory must be the library's own.
+    struct Name {
+        std::string name;
+        HMODULE module;
+    };
+    const Name names[] = {
+        {base, first},
+        {upper, first},
+        {base + ".", first},
+        {unixPath, first},
+        {WineForm(unixPath), first},
+        {dir + "./" + base, first},
+        {"Z:\\nowhere\\" + base, nullptr},
+        {base.substr(0, base.size() - 1), nullptr},
+        {"libm", nullptr},               // libm.dll
+        {"chimelet.EXE", self},
+        {"Z:\\opt\\Chimelet.exe", self},
+        {"Chimelet", nullptr},           // Chimelet.dll
+        {"Chimelet.", nullptr},
+        {"kernel32.dll", nullptr},       // system DLLs are not modelled
+    };
+    for (const Name& n : names) {
+        SCOPED_TRACE(n.name);
+        SetLastError(0xdeadbeef);
+        EXPECT_EQ(n.module, GetModuleHandleA(n.name.c_str()));
+        if (!n.module) EXPECT_EQ(static_cast<DWORD>(ERROR_MOD_NOT_FOUND), GetLastError());
+    }
+    EXPECT_TRUE(FreeLibrary(first));
+    EXPECT_EQ(first, GetModuleHandleA(base.c_str())) << "one reference left";
+    EXPECT_EQ(1, WinStub_LiveHandles().modules);
+    EXPECT_TRUE(FreeLibrary(first));
+    EXPECT_EQ(nullptr, GetModuleHandleA(base.c_str()));
+    EXPECT_EQ(0, WinStub_LiveHandles().modules);
+    SetLastError(0xdeadbeef);
+    EXPECT_FALSE(FreeLibrary(first));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_MOD_NOT_FOUND), GetLastError());
+
+    // Reset forgets a library left loaded (it stays mapped).
+    ASSERT_NE(nullptr, LoadLibraryA(unixPath.c_str()));
+    EXPECT_EQ(1, WinStub_LiveHandles().modules);
+    WinStub_Reset();
+    EXPECT_EQ(0, WinStub_LiveHandles().modules);
+}
+
+TEST_F(KernelTest, IconSizesFollowTheDpiAndLoadImageRecordsTheAsk) {
+    struct Dpi {
+        int small;  // 0: as after Reset
+        int smallIcon, icon;
+    };
+    for (const Dpi& d : {Dpi{0, 16, 32}, Dpi{20, 20, 40}, Dpi{24, 24, 48}, Dpi{32, 32, 64}}) {
+        SCOPED_TRACE(d.small);
+        if (d.small) WinStub_SetSmallIconSize(d.small, d.small);
+        EXPECT_EQ(d.smallIcon, GetSystemMetrics(SM_CXSMICON));
+        EXPECT_EQ(d.smallIcon, GetSystemMetrics(SM_CYSMICON));
+        EXPECT_EQ(d.icon, GetSystemMetrics(SM_CXICON));
+        EXPECT_EQ(d.icon, GetSystemMetrics(SM_CYICON));
+    }
+    SetLastError(0xdeadbeef);
+    EXPECT_EQ(0, GetSystemMetrics(9999));
+    EXPECT_EQ(0, GetSystemMetrics(-1));
+    EXPECT_EQ(0xdeadbeefu, GetLastError()) << "probed: left alone";
+
+    HMODULE self = GetModuleHandleA(nullptr);
+    HANDLE small = LoadImageA(self, "icon_1", IMAGE_ICON, GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON), 0);
+    HANDLE numeric = LoadImageA(self, MAKEINTRESOURCEA(101), IMAGE_ICON, 0, 0, LR_DEFAULTSIZE);
+    HANDLE missing = LoadImageA(self, "ICON_2", IMAGE_ICON, 16, 16, 0);
+    HICON shared = LoadIconA(self, "icon_1");
+    std::vector<WinStubLoadImageCall> calls = WinStub_LoadImageCalls();
+    struct Call {
+        std::string name;
+        UINT id;
+        int cx, cy;
+        UINT flags;
+        HANDLE result;
+    };
+    const Call expected[] = {
+        {"icon_1", 0, 32, 32, 0, small},
+        {"", 101, 0, 0, LR_DEFAULTSIZE, numeric},
+        {"ICON_2", 0, 16, 16, 0, nullptr},
+        {"icon_1", 0, 0, 0, LR_SHARED | LR_DEFAULTSIZE, shared},  // LoadIconA, as Wine makes it
+    };
+    ASSERT_EQ(ARRAYSIZE(expected), calls.size());
+    for (size_t i = 0; i < calls.size(); ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(self, calls[i].module);
+        EXPECT_EQ(expected[i].name, calls[i].name);
+        EXPECT_EQ(expected[i].id, calls[i].id);
+        EXPECT_EQ(static_cast<UINT>(IMAGE_ICON), calls[i].type);
+        EXPECT_EQ(expected[i].cx, calls[i].cx);
+        EXPECT_EQ(expected[i].cy, calls[i].cy);
+        EXPECT_EQ(expected[i].flags, calls[i].flags);
+        EXPECT_EQ(expected[i].result, calls[i].result);
+    }
+    EXPECT_TRUE(DestroyIcon(static_cast<HICON>(small)));
+    EXPECT_TRUE(DestroyIcon(static_cast<HICON>(numeric)));
+    WinStub_Reset();
+    EXPECT_TRUE(WinStub_LoadImageCalls().empty());
+    EXPECT_EQ(16, GetSystemMetrics(SM_CXSMICON));
 }
 
 }  // namespace

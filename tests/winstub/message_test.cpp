@@ -1,5 +1,5 @@
 // Windows, threads and messages: the cross-thread rules that the shell's single-instance and
-// monitor-thread tests depend on, plus the modal calls and the tray.
+// monitor-thread tests depend on, timers, plus the modal calls and the tray.
 #include <windows.h>
 #include <shellapi.h>
 
@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -16,23 +17,41 @@ namespace {
 UINT const WM_ECHO = WM_USER + 1;        // answers its wParam + 1 and the handling thread's id
 UINT const WM_SEND_BACK = WM_USER + 2;   // sends WM_ECHO to the window in wParam, answers its result
 UINT const WM_TRACE = WM_USER + 3;
+UINT const WM_SLOW_ECHO = WM_USER + 4;   // WM_ECHO after gSlowMs
 
 std::atomic<DWORD> gHandledOn{0};
+std::atomic<int> gEchoes{0};             // WM_ECHO and WM_SLOW_ECHO handled to the end
+std::atomic<DWORD> gSlowMs{0};
+std::atomic<int> gTimers{0};             // WM_TIMER reaching a window procedure
+std::atomic<DWORD> gTimerOn{0};
 std::vector<UINT> gSeen;  // messages of the window made by MakeWindow, on the test thread only
+DWORD gTestThread = 0;
 std::atomic<bool> gRefuseCreate{false};
+
+void See(UINT message) {
+    if (GetCurrentThreadId() == gTestThread) gSeen.push_back(message);
+}
 
 LRESULT CALLBACK Proc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
     case WM_CREATE:
-        gSeen.push_back(message);
+        See(message);
         return gRefuseCreate ? -1 : 0;
     case WM_DESTROY:
     case WM_NCDESTROY:
     case WM_TRACE:
-        gSeen.push_back(message);
+        See(message);
         return 0;
+    case WM_TIMER:
+        gTimerOn = GetCurrentThreadId();
+        ++gTimers;
+        return 0;
+    case WM_SLOW_ECHO:
+        Sleep(gSlowMs);
+        [[fallthrough]];
     case WM_ECHO:
         gHandledOn = GetCurrentThreadId();
+        ++gEchoes;
         return static_cast<LRESULT>(wParam + 1);
     case WM_SEND_BACK:
         return SendMessageA(reinterpret_cast<HWND>(wParam), WM_ECHO, 41, 0);
@@ -50,7 +69,11 @@ protected:
         wc.lpszClassName = "StubTestClass";
         ASSERT_NE(0, RegisterClassA(&wc));
         gSeen.clear();
+        gTestThread = GetCurrentThreadId();
         gRefuseCreate = false;
+        gEchoes = 0;
+        gSlowMs = 0;
+        gTimers = 0;
     }
     void TearDown() override {
         WinStubLive live = WinStub_LiveHandles();
@@ -65,12 +88,13 @@ HWND MakeWindow(const char* title = "Stub") {
                            CW_USEDEFAULT, nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
 }
 
-// A thread that makes a window, signals `ready`, then pumps until WM_QUIT (or, with
-// pump = false, waits for `release` without ever reading its queue).
+// A thread that makes a window, signals `ready`, then pumps until WM_QUIT; or (Busy) waits for
+// `release` without ever reading its queue; or (BusyThenPump) waits for `release`, then pumps.
 struct WindowThread {
+    enum Mode { Pump, Busy, BusyThenPump };
     HANDLE ready = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     HANDLE release = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    bool pump = true;
+    Mode mode = Pump;
     HWND hwnd = nullptr;
     DWORD id = 0;
     HANDLE thread = nullptr;
@@ -79,12 +103,11 @@ struct WindowThread {
         auto* self = static_cast<WindowThread*>(param);
         self->hwnd = MakeWindow("worker");
         SetEvent(self->ready);
-        if (self->pump) {
+        if (self->mode != Pump) WaitForSingleObject(self->release, INFINITE);
+        if (self->mode != Busy) {
             MSG msg;
             while (GetMessageA(&msg, nullptr, 0, 0) > 0) DispatchMessageA(&msg);
             DestroyWindow(self->hwnd);
-        } else {
-            WaitForSingleObject(self->release, INFINITE);
         }
         return 0;
     }
@@ -92,13 +115,37 @@ struct WindowThread {
         thread = CreateThread(nullptr, 0, Run, this, 0, &id);
         WaitForSingleObject(ready, INFINITE);
     }
+    // Lets a busy thread go on; everything sent to it before is handled before it ends.
     void Finish() {
-        if (pump) PostMessageA(hwnd, WM_QUIT, 0, 0);
+        if (mode != Busy) PostMessageA(hwnd, WM_QUIT, 0, 0);
         SetEvent(release);
         EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(thread, 5000));
         CloseHandle(thread);
         CloseHandle(ready);
         CloseHandle(release);
+    }
+};
+
+// Runs `action` on a thread of its own after `ms`, unless cancelled first: a way out of a wait
+// that a fault in the stand-in would make endless.
+struct Later {
+    DWORD ms;
+    std::function<void()> action;
+    HANDLE cancel = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    HANDLE thread = nullptr;
+    static DWORD WINAPI Run(LPVOID param) {
+        auto* self = static_cast<Later*>(param);
+        if (WaitForSingleObject(self->cancel, self->ms) == WAIT_TIMEOUT) self->action();
+        return 0;
+    }
+    Later(DWORD delay, std::function<void()> what) : ms(delay), action(std::move(what)) {
+        thread = CreateThread(nullptr, 0, Run, this, 0, nullptr);
+    }
+    ~Later() {
+        SetEvent(cancel);
+        WaitForSingleObject(thread, INFINITE);
+        CloseHandle(thread);
+        CloseHandle(cancel);
     }
 };
 
@@ -132,7 +179,7 @@ TEST_F(MessageTest, SendMessageAcrossThreads) {
 
 TEST_F(MessageTest, SenderIsReleasedWhenTheTargetThreadEnds) {
     WindowThread worker;
-    worker.pump = false;
+    worker.mode = WindowThread::Busy;
     worker.Start();
     struct Sender {
         HWND target;
@@ -292,6 +339,374 @@ TEST_F(MessageTest, TrayIconsAndTheirClicks) {
     EXPECT_STREQ("Chimelet", calls[0].data.szTip);
     EXPECT_EQ(WM_TRAY, calls[0].data.uCallbackMessage);
     EXPECT_TRUE(DestroyWindow(hwnd));
+}
+
+NOTIFYICONDATAA TrayRecord(HWND hwnd, UINT id) {
+    NOTIFYICONDATAA nid{};
+    nid.cbSize = NOTIFYICONDATAA_V1_SIZE;
+    nid.hWnd = hwnd;
+    nid.uID = id;
+    nid.uFlags = NIF_MESSAGE | NIF_TIP;
+    nid.uCallbackMessage = WM_USER + 101;
+    lstrcpynA(nid.szTip, "Chimelet", 64);
+    return nid;
+}
+
+// Windows keeps an icon whose window is gone until NIM_DELETE or until the pointer passes.
+TEST_F(MessageTest, LeftoverTrayIconsStayAsOnWindows) {
+    HWND kept = MakeWindow("kept");
+    HWND gone = MakeWindow("gone");
+    for (NOTIFYICONDATAA nid : {TrayRecord(kept, 1), TrayRecord(gone, 1), TrayRecord(gone, 2)})
+        EXPECT_TRUE(Shell_NotifyIconA(NIM_ADD, &nid));
+    EXPECT_TRUE(DestroyWindow(gone));  // without NIM_DELETE
+
+    // A thread that ends with its window and icon.
+    struct Owner {
+        HWND hwnd = nullptr;
+        static DWORD WINAPI Run(LPVOID param) {
+            auto* self = static_cast<Owner*>(param);
+            self->hwnd = MakeWindow("ended");
+            NOTIFYICONDATAA nid = TrayRecord(self->hwnd, 7);
+            return Shell_NotifyIconA(NIM_ADD, &nid) ? 0 : 1;
+        }
+    } owner;
+    HANDLE thread = CreateThread(nullptr, 0, Owner::Run, &owner, 0, nullptr);
+    WaitForSingleObject(thread, INFINITE);
+    CloseHandle(thread);
+    EXPECT_FALSE(IsWindow(owner.hwnd));
+    EXPECT_EQ(4u, WinStub_TrayIconCount()) << "Wine would show 1";
+    EXPECT_EQ(4, WinStub_LiveHandles().trayIcons);
+
+    NOTIFYICONDATAA nid = TrayRecord(gone, 1);
+    EXPECT_TRUE(Shell_NotifyIconA(NIM_MODIFY, &nid)) << "still named by hWnd and uID";
+    EXPECT_TRUE(Shell_NotifyIconA(NIM_DELETE, &nid));
+    EXPECT_FALSE(WinStub_ClickTrayIcon(owner.hwnd, 7, WM_RBUTTONDOWN)) << "gone under the pointer";
+    EXPECT_EQ(2u, WinStub_TrayIconCount());
+    EXPECT_EQ(1u, WinStub_MouseOverTray()) << "gone/2";
+    EXPECT_EQ(0u, WinStub_MouseOverTray());
+    EXPECT_EQ(1u, WinStub_TrayIconCount()) << "a live window's icon stays";
+    EXPECT_TRUE(WinStub_ClickTrayIcon(kept, 1, WM_RBUTTONDOWN));
+    MSG msg;
+    EXPECT_TRUE(PeekMessageA(&msg, kept, 0, 0, PM_REMOVE));
+    nid = TrayRecord(kept, 1);
+    EXPECT_TRUE(Shell_NotifyIconA(NIM_DELETE, &nid));
+    EXPECT_TRUE(DestroyWindow(kept));
+}
+
+// At logon Explorer may give up on NIM_ADD; the shell must try again.
+TEST_F(MessageTest, NimAddFailsWhileExplorerStarts) {
+    HWND hwnd = MakeWindow("tray");
+    NOTIFYICONDATAA nid = TrayRecord(hwnd, 1);
+    WinStub_FailNext(WinStubFault::NotifyIconAdd, 2);
+    struct Step {
+        DWORD message;
+        BOOL result;
+        size_t icons;
+    };
+    const Step steps[] = {
+        {NIM_ADD, FALSE, 0},
+        {NIM_MODIFY, FALSE, 0},   // nothing to modify; the fault is for adds only
+        {NIM_ADD, FALSE, 0},
+        {NIM_ADD, TRUE, 1},
+        {NIM_MODIFY, TRUE, 1},
+        {NIM_DELETE, TRUE, 0},
+    };
+    for (const Step& step : steps) {
+        SCOPED_TRACE("message " + std::to_string(step.message) + " after " + std::to_string(WinStub_TrayCalls().size()));
+        SetLastError(0xdeadbeef);
+        EXPECT_EQ(step.result, Shell_NotifyIconA(step.message, &nid));
+        if (step.message == NIM_ADD && !step.result) EXPECT_EQ(static_cast<DWORD>(ERROR_TIMEOUT), GetLastError());
+        EXPECT_EQ(step.icons, WinStub_TrayIconCount());
+    }
+    std::vector<WinStubTrayCall> calls = WinStub_TrayCalls();
+    ASSERT_EQ(ARRAYSIZE(steps), calls.size());
+    for (size_t i = 0; i < calls.size(); ++i) EXPECT_EQ(steps[i].result, calls[i].result) << i;
+    EXPECT_TRUE(DestroyWindow(hwnd));
+}
+
+TEST_F(MessageTest, ABusyThreadAnswersSendMessageOnlyWhenItPumps) {
+    WindowThread worker;
+    worker.mode = WindowThread::BusyThenPump;
+    worker.Start();
+    struct Sender {
+        HWND target;
+        LRESULT result = 0;
+        static DWORD WINAPI Run(LPVOID param) {
+            auto* self = static_cast<Sender*>(param);
+            self->result = SendMessageA(self->target, WM_ECHO, 7, 0);
+            return 0;
+        }
+    } sender{worker.hwnd};
+    HANDLE thread = CreateThread(nullptr, 0, Sender::Run, &sender, 0, nullptr);
+    EXPECT_EQ(WAIT_TIMEOUT, WaitForSingleObject(thread, 150)) << "the window's thread is busy elsewhere";
+    EXPECT_EQ(0, gEchoes.load());
+    SetEvent(worker.release);  // it starts pumping
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(thread, 5000));
+    CloseHandle(thread);
+    EXPECT_EQ(8, sender.result);
+    EXPECT_EQ(worker.id, gHandledOn.load());
+    worker.Finish();
+}
+
+TEST_F(MessageTest, SendMessageTimeoutGivesUpAsWindowsAndWineDo) {
+    HWND mine = MakeWindow("mine");
+    DWORD_PTR result = 0xdead;
+    SetLastError(0xdeadbeef);
+    EXPECT_EQ(1, SendMessageTimeoutA(mine, WM_ECHO, 7, 0, SMTO_NORMAL, 100, &result)) << "own window: a plain call";
+    EXPECT_EQ(8u, result);
+    EXPECT_EQ(0xdeadbeefu, GetLastError()) << "probed: success leaves the last error";
+    EXPECT_EQ(0, SendMessageTimeoutA(reinterpret_cast<HWND>(0x1234), WM_ECHO, 7, 0, SMTO_NORMAL, 100, &result));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_WINDOW_HANDLE), GetLastError());
+
+    // Another thread's window. A message withdrawn at the timeout is never handled (Wine, probed);
+    // one already taken is handled to its end. The hung rules are Windows' (see the stand-in).
+    struct Case {
+        const char* name;
+        WindowThread::Mode receiver;  // BusyThenPump: released when the call is over, or after releaseMs
+        DWORD hungMs;                 // WinStub_SetHungTimeout
+        DWORD settleMs;               // before the call: time to become hung, or to sit idle
+        DWORD releaseMs;              // a busy receiver starts pumping after this (0: after the call)
+        UINT message, flags, timeoutMs;
+        LRESULT ret;
+        DWORD_PTR result;
+        DWORD minMs, maxMs;           // how long the call took
+        int handled;                  // once the receiver has pumped everything
+    };
+    const Case cases[] = {
+        {"answered", WindowThread::Pump, 5000, 0, 0, WM_ECHO, SMTO_NORMAL, 2000, 1, 8, 0, 1500, 1},
+        {"busy receiver: withdrawn", WindowThread::BusyThenPump, 5000, 0, 0, WM_ECHO, SMTO_NORMAL, 50, 0, 0, 40, 1500, 0},
+        {"slow procedure: runs on unheard", WindowThread::Pump, 5000, 0, 0, WM_SLOW_ECHO, SMTO_NORMAL, 30, 0, 0, 20, 150, 1},
+        {"hung: at once", WindowThread::BusyThenPump, 30, 80, 0, WM_ECHO, SMTO_ABORTIFHUNG, 5000, 0, 0, 0, 1000, 0},
+        {"hangs while we wait", WindowThread::BusyThenPump, 100, 0, 0, WM_ECHO, SMTO_ABORTIFHUNG, 5000, 0, 0, 60, 1500, 0},
+        {"idle in GetMessage is not hung", WindowThread::Pump, 30, 80, 0, WM_ECHO, SMTO_ABORTIFHUNG, 2000, 1, 8, 0, 1500, 1},
+        {"not hung: waits past the timeout", WindowThread::BusyThenPump, 5000, 0, 150, WM_ECHO, SMTO_NOTIMEOUTIFNOTHUNG, 20, 1, 8, 120, 1500, 1},
+        {"hung: the wait ends", WindowThread::BusyThenPump, 100, 0, 0, WM_ECHO, SMTO_NOTIMEOUTIFNOTHUNG, 20, 0, 0, 60, 1500, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        WinStub_SetHungTimeout(c.hungMs);
+        gEchoes = 0;
+        gSlowMs = 200;
+        WindowThread worker;
+        worker.mode = c.receiver;
+        worker.Start();
+        Sleep(c.settleMs);
+        {
+            Later release(c.releaseMs ? c.releaseMs : INFINITE, [&worker] { SetEvent(worker.release); });
+            result = 0xdead;
+            SetLastError(0xdeadbeef);
+            DWORD start = GetTickCount();
+            EXPECT_EQ(c.ret, SendMessageTimeoutA(worker.hwnd, c.message, 7, 0, c.flags, c.timeoutMs, &result));
+            DWORD took = GetTickCount() - start;
+            EXPECT_EQ(c.result, result) << "probed: a failure writes 0";
+            EXPECT_EQ(c.ret ? 0xdeadbeefu : static_cast<DWORD>(ERROR_TIMEOUT), GetLastError());
+            EXPECT_LE(c.minMs, took);
+            EXPECT_GE(c.maxMs, took);
+        }
+        worker.Finish();
+        EXPECT_EQ(c.handled, gEchoes.load());
+    }
+    DestroyWindow(mine);
+}
+
+TEST_F(MessageTest, SmtoBlockServesNothingWhileItWaits) {
+    HWND mine = MakeWindow("mine");
+    WindowThread worker;
+    worker.Start();
+    // The worker's procedure sends back to us. Blocked, we cannot answer it: both wait until
+    // our timeout; then its send is still pending, and is served when we next pump.
+    DWORD_PTR result = 0xdead;
+    EXPECT_EQ(0, SendMessageTimeoutA(worker.hwnd, WM_SEND_BACK, reinterpret_cast<WPARAM>(mine), 0, SMTO_BLOCK, 100, &result));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_TIMEOUT), GetLastError());
+    EXPECT_EQ(0, gEchoes.load());
+    MSG msg;
+    EXPECT_FALSE(PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE));
+    EXPECT_EQ(1, gEchoes.load()) << "the worker's send is served by our next pump";
+    EXPECT_EQ(GetCurrentThreadId(), gHandledOn.load());
+
+    EXPECT_EQ(1, SendMessageTimeoutA(worker.hwnd, WM_SEND_BACK, reinterpret_cast<WPARAM>(mine), 0, SMTO_NORMAL, 2000, &result));
+    EXPECT_EQ(42u, result) << "not blocked: we serve the worker's send while we wait";
+    worker.Finish();
+    DestroyWindow(mine);
+}
+
+void CALLBACK CountTimer(HWND hwnd, UINT message, UINT_PTR id, DWORD time) {
+    See(message);
+    See(static_cast<UINT>(id));
+    EXPECT_NE(nullptr, hwnd);
+    EXPECT_NE(0u, time);
+}
+
+// Waits for the next message; a WM_TRACE posted after `limitMs` ends a wait that would
+// otherwise never end.
+MSG NextMessage(HWND hwnd, UINT first = 0, UINT last = 0, DWORD limitMs = 3000) {
+    Later limit(limitMs, [hwnd] { PostMessageA(hwnd, WM_TRACE, 0, 0); });
+    MSG msg{};
+    GetMessageA(&msg, nullptr, first, last);
+    return msg;
+}
+
+TEST_F(MessageTest, TimersAsWindowsMakesThem) {
+    HWND hwnd = MakeWindow("timer");
+    MSG msg;
+    // Ids, probed: a window timer's own (id 0 answers TRUE), thread timers count down from 0x7FFF.
+    EXPECT_EQ(5u, SetTimer(hwnd, 5, 20, nullptr));
+    EXPECT_EQ(1u, SetTimer(hwnd, 0, 20, nullptr));
+    EXPECT_TRUE(KillTimer(hwnd, 0));
+    EXPECT_EQ(0x7FFFu, SetTimer(nullptr, 5, 20, nullptr)) << "an id that names none of ours is not kept";
+    EXPECT_EQ(0x7FFEu, SetTimer(nullptr, 5, 20, nullptr));
+    EXPECT_EQ(0x7FFFu, SetTimer(nullptr, 0x7FFF, 20, nullptr)) << "replaced";
+    EXPECT_TRUE(KillTimer(nullptr, 0x7FFF));
+    EXPECT_TRUE(KillTimer(nullptr, 0x7FFE));
+    // Braced lists run left to right: each call's last error is read right after it.
+    struct Refusal {
+        const char* name;
+        UINT_PTR result;
+        DWORD error, expected;
+    };
+    const Refusal refusals[] = {
+        {"SetTimer on no window", SetTimer(reinterpret_cast<HWND>(0x1234), 5, 20, nullptr), GetLastError(), ERROR_INVALID_HANDLE},
+        {"KillTimer of no timer", static_cast<UINT_PTR>(KillTimer(hwnd, 77)), GetLastError(), ERROR_INVALID_PARAMETER},
+        {"KillTimer twice", static_cast<UINT_PTR>(KillTimer(nullptr, 0x7FFF)), GetLastError(), ERROR_INVALID_PARAMETER},
+    };
+    for (const Refusal& r : refusals) {
+        SCOPED_TRACE(r.name);
+        EXPECT_EQ(0u, r.result);
+        EXPECT_EQ(r.expected, r.error);
+    }
+
+    // Low priority and coalesced: after five periods, posted messages first, then one WM_TIMER.
+    gSeen.clear();
+    SetTimer(hwnd, 5, 20, nullptr);
+    Sleep(100);
+    PostMessageA(hwnd, WM_TRACE, 0, 0);
+    std::vector<UINT> order;
+    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE) && order.size() < 10) {
+        order.push_back(msg.message);
+        if (msg.message == WM_TIMER) {
+            EXPECT_EQ(hwnd, msg.hwnd);
+            EXPECT_EQ(5u, msg.wParam);
+            EXPECT_EQ(0, msg.lParam);
+        }
+    }
+    EXPECT_EQ((std::vector<UINT>{WM_TRACE, WM_TIMER}), order);
+
+    // A peek that leaves it, a filter that excludes it.
+    Sleep(30);
+    EXPECT_TRUE(PeekMessageA(&msg, nullptr, WM_USER, WM_USER + 100, PM_REMOVE) == FALSE);
+    EXPECT_TRUE(PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE));
+    EXPECT_TRUE(PeekMessageA(&msg, hwnd, WM_TIMER, WM_TIMER, PM_REMOVE));
+    EXPECT_FALSE(PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE));
+
+    // Set again: counted afresh, the expiry that was due is gone.
+    Sleep(30);
+    SetTimer(hwnd, 5, 2000, nullptr);
+    EXPECT_FALSE(PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE));
+
+    // GetMessageA wakes for it, and it repeats; never faster than its period, even at 0 ms
+    // (raised to 10 ms).
+    struct Period {
+        UINT setMs, atLeastMs;
+    };
+    for (const Period& p : {Period{30, 4 * 30}, Period{0, 4 * USER_TIMER_MINIMUM}}) {
+        SCOPED_TRACE("period " + std::to_string(p.setMs));
+        SetTimer(hwnd, 5, p.setMs, nullptr);
+        DWORD start = GetTickCount();
+        for (int i = 0; i < 4; ++i) EXPECT_EQ(static_cast<UINT>(WM_TIMER), NextMessage(hwnd).message);
+        EXPECT_LE(p.atLeastMs - 5, GetTickCount() - start);  // tick granularity
+    }
+    EXPECT_TRUE(KillTimer(hwnd, 5));
+    Sleep(30);
+    EXPECT_FALSE(PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) << "killed";
+
+    // A callback: lParam names it, and DispatchMessageA calls it instead of the window procedure.
+    gSeen.clear();
+    gTimers = 0;
+    SetTimer(hwnd, 9, 10, CountTimer);
+    msg = NextMessage(hwnd, WM_TIMER, WM_TIMER);
+    EXPECT_EQ(reinterpret_cast<LPARAM>(&CountTimer), msg.lParam);
+    DispatchMessageA(&msg);
+    EXPECT_EQ((std::vector<UINT>{WM_TIMER, 9}), gSeen);
+    EXPECT_EQ(0, gTimers.load());
+    EXPECT_TRUE(KillTimer(hwnd, 9));
+
+    // The window goes, its timers with it.
+    SetTimer(hwnd, 5, 10, nullptr);
+    EXPECT_TRUE(DestroyWindow(hwnd));
+    Sleep(30);
+    EXPECT_FALSE(PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE));
+    SetLastError(0xdeadbeef);
+    EXPECT_FALSE(KillTimer(hwnd, 5));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_HANDLE), GetLastError()) << "probed";
+}
+
+TEST_F(MessageTest, ATimerOnAnotherThreadsWindowFiresOnThatThread) {
+    WindowThread worker;
+    worker.Start();
+    gTimerOn = 0;
+    EXPECT_EQ(3u, SetTimer(worker.hwnd, 3, 10, nullptr)) << "probed: Wine allows it";
+    for (int i = 0; i < 300 && gTimers.load() == 0; ++i) Sleep(10);
+    EXPECT_LT(0, gTimers.load()) << "the worker's GetMessageA woke for it";
+    EXPECT_EQ(worker.id, gTimerOn.load());
+    EXPECT_TRUE(KillTimer(worker.hwnd, 3));
+    worker.Finish();
+}
+
+// With FindWindowA slowed down, two starts that look for each other at the same moment both
+// miss; the guard's named mutex makes the second look only after the first has made its window.
+TEST_F(MessageTest, ADelayedFindWindowOpensTheSingleInstanceRace) {
+    struct Start {
+        HANDLE go, done, mutex;
+        std::atomic<int>* made;
+        std::atomic<int>* through;  // past the guard
+        HWND hwnd = nullptr;
+        static DWORD WINAPI Run(LPVOID param) {
+            auto* self = static_cast<Start*>(param);
+            WaitForSingleObject(self->go, INFINITE);
+            if (self->mutex) WaitForSingleObject(self->mutex, INFINITE);
+            if (!FindWindowA("StubTestClass", "instance")) {
+                Sleep(50);  // making the window takes a while: the shell makes it on another thread
+                self->hwnd = MakeWindow("instance");
+                ++*self->made;
+            }
+            if (self->mutex) ReleaseMutex(self->mutex);
+            ++*self->through;
+            WaitForSingleObject(self->done, INFINITE);  // our window lives as long as we do
+            if (self->hwnd) DestroyWindow(self->hwnd);
+            return 0;
+        }
+    };
+    struct Case {
+        bool guarded;
+        int windows;
+        DWORD atLeastMs;
+    };
+    for (const Case& c : {Case{false, 2, 150}, Case{true, 1, 2 * 150 + 50}}) {
+        SCOPED_TRACE(c.guarded ? "guarded" : "unguarded");
+        std::atomic<int> made{0}, through{0};
+        HANDLE go = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+        HANDLE done = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+        HANDLE mutex = c.guarded ? CreateMutexA(nullptr, FALSE, "StubInstanceGuard") : nullptr;
+        WinStub_DelayNext(WinStubDelay::FindWindow, 150, 2);
+        Start a{go, done, mutex, &made, &through}, b{go, done, mutex, &made, &through};
+        HANDLE threads[] = {CreateThread(nullptr, 0, Start::Run, &a, 0, nullptr),
+                            CreateThread(nullptr, 0, Start::Run, &b, 0, nullptr)};
+        DWORD start = GetTickCount();
+        SetEvent(go);
+        for (int i = 0; i < 500 && through.load() < 2; ++i) Sleep(10);
+        EXPECT_EQ(c.windows, made.load());
+        EXPECT_LE(c.atLeastMs, GetTickCount() - start) << "the lookups waited";
+        SetEvent(done);
+        for (HANDLE t : threads) {
+            EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(t, 5000));
+            CloseHandle(t);
+        }
+        for (HANDLE h : {go, done, mutex})
+            if (h) CloseHandle(h);
+    }
+    DWORD start = GetTickCount();
+    EXPECT_EQ(nullptr, FindWindowA("StubTestClass", "instance"));
+    EXPECT_GT(100u, GetTickCount() - start) << "the delays are used up";
 }
 
 }  // namespace

@@ -39,6 +39,7 @@ typedef uintptr_t UINT_PTR;
 typedef intptr_t LONG_PTR;
 typedef uintptr_t ULONG_PTR;
 typedef uintptr_t DWORD_PTR;
+typedef DWORD_PTR* PDWORD_PTR;
 typedef uintptr_t SIZE_T;
 typedef UINT_PTR WPARAM;
 typedef LONG_PTR LPARAM;
@@ -80,6 +81,7 @@ typedef HKEY* PHKEY;
 typedef INT_PTR (WINAPI* FARPROC)();
 typedef LRESULT (CALLBACK* WNDPROC)(HWND, UINT, WPARAM, LPARAM);
 typedef DWORD (WINAPI* PTHREAD_START_ROUTINE)(LPVOID);
+typedef VOID (CALLBACK* TIMERPROC)(HWND, UINT, UINT_PTR, DWORD);
 typedef PTHREAD_START_ROUTINE LPTHREAD_START_ROUTINE;
 
 #define TRUE 1
@@ -101,6 +103,7 @@ typedef PTHREAD_START_ROUTINE LPTHREAD_START_ROUTINE;
 typedef struct tagPOINT { LONG x; LONG y; } POINT, *PPOINT, *LPPOINT;
 typedef struct tagRECT { LONG left; LONG top; LONG right; LONG bottom; } RECT, *PRECT, *LPRECT;
 typedef const RECT* LPCRECT;
+typedef struct tagSIZE { LONG cx; LONG cy; } SIZE, *PSIZE, *LPSIZE;
 typedef struct _GUID { DWORD Data1; WORD Data2; WORD Data3; BYTE Data4[8]; } GUID;
 
 typedef struct _SECURITY_ATTRIBUTES {
@@ -391,6 +394,19 @@ typedef const MENUITEMINFOA* LPCMENUITEMINFOA;
 #define PM_REMOVE 0x0001
 #define PM_NOYIELD 0x0002
 
+#define SMTO_NORMAL 0x0000
+#define SMTO_BLOCK 0x0001
+#define SMTO_ABORTIFHUNG 0x0002
+#define SMTO_NOTIMEOUTIFNOTHUNG 0x0008
+
+#define USER_TIMER_MINIMUM 0x0000000A
+#define USER_TIMER_MAXIMUM 0x7FFFFFFF
+
+#define SM_CXICON 11
+#define SM_CYICON 12
+#define SM_CXSMICON 49
+#define SM_CYSMICON 50
+
 #define SW_HIDE 0
 #define SW_SHOWNORMAL 1
 #define SW_NORMAL 1
@@ -448,6 +464,7 @@ typedef const MENUITEMINFOA* LPCMENUITEMINFOA;
 #define ERROR_MOD_NOT_FOUND 126L
 #define ERROR_PROC_NOT_FOUND 127L
 #define ERROR_BAD_PATHNAME 161L
+#define ERROR_ENVVAR_NOT_FOUND 203L
 #define ERROR_ALREADY_EXISTS 183L
 #define ERROR_BAD_EXE_FORMAT 193L
 #define ERROR_MORE_DATA 234L
@@ -507,6 +524,11 @@ int WINAPI lstrcmpA(LPCSTR lpString1, LPCSTR lpString2);
 DWORD WINAPI GetPrivateProfileStringA(LPCSTR lpAppName, LPCSTR lpKeyName, LPCSTR lpDefault,
                                       LPSTR lpReturnedString, DWORD nSize, LPCSTR lpFileName);
 DWORD WINAPI GetTickCount(void);
+DWORD WINAPI GetEnvironmentVariableA(LPCSTR lpName, LPSTR lpBuffer, DWORD nSize);
+BOOL WINAPI SetEnvironmentVariableA(LPCSTR lpName, LPCSTR lpValue);
+DWORD WINAPI ExpandEnvironmentStringsA(LPCSTR lpSrc, LPSTR lpDst, DWORD nSize);
+UINT WINAPI GetACP(void);
+BOOL WINAPI IsDBCSLeadByte(BYTE TestChar);
 
 /* ---- USER32 ---- */
 ATOM WINAPI RegisterClassA(const WNDCLASSA* lpWndClass);
@@ -527,6 +549,10 @@ BOOL WINAPI TranslateMessage(const MSG* lpMsg);
 LRESULT WINAPI DispatchMessageA(const MSG* lpMsg);
 BOOL WINAPI PostMessageA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam);
 LRESULT WINAPI SendMessageA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam);
+LRESULT WINAPI SendMessageTimeoutA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam, UINT fuFlags, UINT uTimeout,
+                                   PDWORD_PTR lpdwResult);
+UINT_PTR WINAPI SetTimer(HWND hWnd, UINT_PTR nIDEvent, UINT uElapse, TIMERPROC lpTimerFunc);
+BOOL WINAPI KillTimer(HWND hWnd, UINT_PTR uIDEvent);
 HWND WINAPI FindWindowA(LPCSTR lpClassName, LPCSTR lpWindowName);
 HMENU WINAPI CreatePopupMenu(void);
 BOOL WINAPI DestroyMenu(HMENU hMenu);
@@ -545,6 +571,9 @@ HICON WINAPI LoadIconA(HINSTANCE hInstance, LPCSTR lpIconName);
 HCURSOR WINAPI LoadCursorA(HINSTANCE hInstance, LPCSTR lpCursorName);
 BOOL WINAPI DestroyIcon(HICON hIcon);
 int WINAPI MessageBoxA(HWND hWnd, LPCSTR lpText, LPCSTR lpCaption, UINT uType);
+int WINAPI GetSystemMetrics(int nIndex);
+LPSTR WINAPI CharNextA(LPCSTR lpsz);
+LPSTR WINAPI CharPrevA(LPCSTR lpszStart, LPCSTR lpszCurrent);
 int WINAPIV wsprintfA(LPSTR buffer, LPCSTR format, ...);
 
 /* ---- GDI32 ---- */

@@ -11,11 +11,14 @@
 #include <string>
 #include <vector>
 
-// Back to a clean state between tests: registry emptied, handlers, records and faults cleared,
-// module path override dropped, tray icons forgotten. Also forgets window classes, every open
-// kernel handle, registry handle, menu and icon, and (silently, without messages) any window
-// still alive, so that one test's leftovers cannot leak into the next: check WinStub_LiveHandles
-// before calling it. Threads are never stopped; a test must have ended its own.
+// Back to a clean state between tests: registry emptied, handlers, records, faults and delays
+// cleared, module path override dropped, tray icons and timers forgotten, icon sizes, code page
+// and hang timeout back to their defaults, and every environment variable changed through
+// SetEnvironmentVariableA given back its value from before. Also forgets window classes, every
+// open kernel handle, registry handle, menu, icon and loaded library (which stays mapped: code in
+// it may still run), and (silently, without messages) any window still alive, so that one test's
+// leftovers cannot leak into the next: check WinStub_LiveHandles before calling it. Threads are
+// never stopped; a test must have ended its own.
 void WinStub_Reset();
 
 // ---- Message boxes ----
@@ -48,7 +51,15 @@ std::vector<WinStubTrackCall> WinStub_TrackCalls();
 // Serves the messages other threads have sent (SendMessageA) to the calling thread, as a modal
 // loop would. Waits up to waitMs (INFINITE allowed) for the first one when none is pending.
 // Returns how many were served. For message box and menu handlers that stay open a while.
+// A thread inside a message box or menu handler counts as pumping, as a real modal loop does,
+// but the stand-in's modal calls dispatch neither posted messages nor timers.
 int WinStub_ServeSentMessages(DWORD waitMs = 0);
+
+// ---- Hung threads ----
+// A thread counts as hung (SendMessageTimeoutA with SMTO_ABORTIFHUNG) when it has not pumped its
+// queue (GetMessageA, PeekMessageA, a modal call, WinStub_ServeSentMessages) for this long and is
+// not waiting for messages right now. 5000 ms as on Windows after Reset; tests set it short.
+void WinStub_SetHungTimeout(DWORD ms);
 
 // ---- Tray ----
 struct WinStubTrayCall {
@@ -57,9 +68,15 @@ struct WinStubTrayCall {
     BOOL result;
 };
 std::vector<WinStubTrayCall> WinStub_TrayCalls();
+// Icons in the tray, leftovers included: as on Windows (not Wine), an icon whose window is gone
+// stays until NIM_DELETE (hWnd and uID still name it) or until the pointer passes over it.
 size_t WinStub_TrayIconCount();
+// The pointer passes over the tray: the icons whose window is gone vanish, as Windows removes
+// them then. Returns how many went.
+size_t WinStub_MouseOverTray();
 // Posts the icon's callback message (wParam uID, lParam mouseMessage) to its window, as the
-// shell does for a click; false when there is no such icon.
+// shell does for a click; false when there is no such icon. An icon whose window is gone
+// vanishes under the pointer before it can be clicked: it is removed and the answer is false.
 bool WinStub_ClickTrayIcon(HWND hwnd, UINT uID, UINT mouseMessage);
 // Forgets every icon and posts the registered "TaskbarCreated" message to every live top-level
 // window, as a restarted Explorer does.
@@ -79,9 +96,43 @@ enum class WinStubFault {
     GetCursorPos,       // FALSE, ERROR_ACCESS_DENIED (as on a locked desktop)
     GetModuleFileName,  // 0, ERROR_NOT_ENOUGH_MEMORY; nothing written
     LoadImage,          // NULL, ERROR_NOT_ENOUGH_MEMORY
+    NotifyIconAdd,      // Shell_NotifyIconA(NIM_ADD) only: FALSE, ERROR_TIMEOUT, nothing added
+                        // (Explorer still starting at logon gives up on the call)
 };
 // The next `times` calls of that kind fail as Windows would (see above).
 void WinStub_FailNext(WinStubFault fault, int times = 1);
+
+// ---- Slow calls, for races ----
+enum class WinStubDelay {
+    FindWindow,  // waits before it looks: a window made meanwhile is found
+};
+// The next `times` calls of that kind wait `ms` first, with the stand-in unlocked, so that
+// other threads run meanwhile.
+void WinStub_DelayNext(WinStubDelay call, DWORD ms, int times = 1);
+
+// ---- Display ----
+// The small icon's size (SM_CXSMICON, SM_CYSMICON); the large one (SM_CXICON, SM_CYICON) is
+// twice that, as at each standard DPI step. 16x16 after Reset (96 DPI); 20, 24, 32 for 120,
+// 144, 192 DPI.
+void WinStub_SetSmallIconSize(int cx, int cy);
+struct WinStubLoadImageCall {
+    HINSTANCE module;
+    std::string name;  // "" for a numeric id
+    UINT id;           // 0 for a named resource
+    UINT type;
+    int cx, cy;
+    UINT flags;
+    HANDLE result;
+};
+// Every LoadImageA call, in order, failed ones too; LoadIconA on a module goes through it
+// (0, 0, LR_SHARED | LR_DEFAULTSIZE) as in Wine.
+std::vector<WinStubLoadImageCall> WinStub_LoadImageCalls();
+
+// ---- Code page ----
+// The ANSI code page that GetACP, IsDBCSLeadByte, CharNextA and CharPrevA follow: 1252 after
+// Reset. Double-byte: 932 (Shift-JIS), 936, 949, 950; single-byte: 874, 1250-1258. False (and
+// no change) for any other.
+bool WinStub_SetAnsiCodePage(UINT codePage);
 
 // ---- Module path ----
 // What GetModuleFileNameA reports for the program, in Windows form ("Z:\\dir\\Chimelet.exe");
@@ -91,6 +142,7 @@ void WinStub_SetModuleFileName(const char* windowsPath);
 // ---- Live handles, for leak checks ----
 struct WinStubLive {
     int menus, windows, icons, trayIcons, regKeys, kernelHandles;
+    int modules;  // libraries loaded with LoadLibraryA and not yet freed as often
 };
 WinStubLive WinStub_LiveHandles();
 

@@ -19,6 +19,13 @@ struct KernelState {
     std::map<DWORD, std::shared_ptr<ThreadState>> threads;
     DWORD nextThreadId = 0x20;
     std::map<WinStubFault, int> faults;
+    struct Delay {
+        DWORD ms = 0;
+        int times = 0;
+    };
+    std::map<WinStubDelay, Delay> delays;
+    // Windows' hung-window timeout; IsHungAppWindow and SMTO_ABORTIFHUNG use the same 5 s.
+    Clock::duration hungTimeout = std::chrono::milliseconds(5000);
 };
 KernelState& K() {
     static KernelState* state = new KernelState;
@@ -170,7 +177,25 @@ bool TakeFault(WinStubFault fault) {
     --it->second;
     return true;
 }
-void ResetFaults() { K().faults.clear(); }
+void ResetFaults() {
+    K().faults.clear();
+    K().delays.clear();
+}
+
+DWORD TakeDelay(WinStubDelay call) {
+    auto it = K().delays.find(call);
+    if (it == K().delays.end() || it->second.times <= 0) return 0;
+    --it->second.times;
+    return it->second.ms;
+}
+
+void Pumped(ThreadState& thread) { thread.lastPump = Clock::now(); }
+
+// As Windows and Wine decide it: no call for messages for the timeout, and not waiting for them
+// now. A thread blocked in GetMessageA for an hour is idle, not hung.
+bool IsHung(const ThreadState& thread, Clock::time_point now) {
+    return thread.waiting == 0 && now - thread.lastPump > K().hungTimeout;
+}
 
 void AbandonMutexes(DWORD threadId) {
     auto& list = O().mutexes;
@@ -193,6 +218,7 @@ void AbandonMutexes(DWORD threadId) {
 void ResetKernel() {
     O().handles.clear();
     O().named.clear();
+    K().hungTimeout = std::chrono::milliseconds(5000);
 }
 
 int LiveKernelHandles() { return static_cast<int>(O().handles.size()); }
@@ -204,6 +230,16 @@ using namespace winstub;
 void WinStub_FailNext(WinStubFault fault, int times) {
     Guard lock(Lock());
     K().faults[fault] = times;
+}
+
+void WinStub_DelayNext(WinStubDelay call, DWORD ms, int times) {
+    Guard lock(Lock());
+    K().delays[call] = KernelState::Delay{ms, times};
+}
+
+void WinStub_SetHungTimeout(DWORD ms) {
+    Guard lock(Lock());
+    K().hungTimeout = std::chrono::milliseconds(ms);
 }
 
 DWORD WINAPI GetLastError(void) { return tLastError; }

@@ -1,10 +1,13 @@
 // KERNEL32 modules: the program's own module and path in Wine's form, and real shared
-// libraries loaded with dlopen (the JVM, the stand-in JVM).
+// libraries loaded with dlopen (the JVM, the stand-in JVM), counted and found by name as
+// Windows counts and finds DLLs.
 #include "state.h"
 
+#include <climits>
 #include <dlfcn.h>
 #include <link.h>
 #include <map>
+#include <stdlib.h>
 #include <unistd.h>
 
 namespace winstub {
@@ -12,10 +15,16 @@ namespace {
 
 HMODULE const kMainModule = reinterpret_cast<HMODULE>(0x400000);
 
+struct Library {
+    int count = 0;         // LoadLibraryA calls not yet matched by FreeLibrary
+    std::string path;      // the host file as the loader took it: its file name is the module's
+    std::string resolved;  // the same with links resolved, for a name with a directory
+};
+
 struct ModuleState {
     bool overridden = false;
-    std::string path;                  // the override, in Windows form
-    std::map<void*, int> libraries;    // dlopen handles we gave out, with their counts
+    std::string path;                      // the override, in Windows form
+    std::map<void*, Library> libraries;    // dlopen handles we gave out
 };
 ModuleState& M() {
     static ModuleState* state = new ModuleState;
@@ -37,12 +46,40 @@ std::string RealProgramPath() {
     return WindowsForm(std::string(buf, static_cast<size_t>(n)));
 }
 
+// The file a host path names, with links and dot parts resolved; the path itself when there is
+// no such file.
+std::string Resolved(const std::string& path) {
+    char buf[PATH_MAX];
+    return realpath(path.c_str(), buf) ? std::string(buf) : path;
+}
+
+std::string BaseName(const std::string& path) {
+    size_t slash = path.find_last_of("/\\");
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// Windows' reading of a module name without a directory (probed): no dot means ".dll"; a final
+// dot means "no extension" and is dropped.
+std::string WithExtension(std::string name) {
+    if (!name.empty() && name.back() == '.')
+        name.pop_back();
+    else if (name.find('.') == std::string::npos)
+        name += ".dll";
+    return name;
+}
+
 }  // namespace
 
+std::string ProgramPath() { return M().overridden ? M().path : RealProgramPath(); }
+
+// Loaded libraries are forgotten, not unloaded: a thread may still run their code.
 void ResetModule() {
     M().overridden = false;
     M().path.clear();
+    M().libraries.clear();
 }
+
+int LiveModules() { return static_cast<int>(M().libraries.size()); }
 
 }  // namespace winstub
 
@@ -54,8 +91,24 @@ void WinStub_SetModuleFileName(const char* windowsPath) {
     M().path = windowsPath ? windowsPath : "";
 }
 
+// A name with a directory is compared whole, one without by file name only; both without
+// regard to case, as Windows compares module names. Only the program and the libraries loaded
+// through LoadLibraryA are known: system DLLs (kernel32.dll) are not found.
 HMODULE WINAPI GetModuleHandleA(LPCSTR name) {
     if (!name) return kMainModule;
+    Guard lock(Lock());
+    std::string wanted = name;
+    if (wanted.find_first_of("/\\") != std::string::npos) {
+        std::string host = Resolved(HostPath(name, false));
+        for (auto& library : M().libraries)
+            if (EqualNoCase(library.second.resolved, host)) return static_cast<HMODULE>(library.first);
+        if (EqualNoCase(HostPath(ProgramPath().c_str(), false), host)) return kMainModule;
+    } else {
+        std::string base = WithExtension(wanted);
+        for (auto& library : M().libraries)
+            if (EqualNoCase(BaseName(library.second.path), base)) return static_cast<HMODULE>(library.first);
+        if (EqualNoCase(BaseName(ProgramPath()), base)) return kMainModule;
+    }
     SetLastError(ERROR_MOD_NOT_FOUND);
     return nullptr;
 }
@@ -69,7 +122,7 @@ DWORD WINAPI GetModuleFileNameA(HMODULE module, LPSTR buffer, DWORD size) {
             return 0;
         }
         if (!module || module == kMainModule) {
-            path = M().overridden ? M().path : RealProgramPath();
+            path = ProgramPath();
         } else if (M().libraries.count(module)) {
             link_map* map = nullptr;
             if (dlinfo(module, RTLD_DI_LINKMAP, &map) == 0 && map && map->l_name) path = WindowsForm(map->l_name);
@@ -109,8 +162,17 @@ HMODULE WINAPI LoadLibraryA(LPCSTR name) {
         SetLastError(access(path.c_str(), F_OK) == 0 ? ERROR_BAD_EXE_FORMAT : ERROR_MOD_NOT_FOUND);
         return nullptr;
     }
+    // The file the loader really took, even for a bare name it found on its search path.
+    link_map* map = nullptr;
+    std::string loaded = dlinfo(handle, RTLD_DI_LINKMAP, &map) == 0 && map && map->l_name && *map->l_name
+                             ? std::string(map->l_name)
+                             : path;
     Guard lock(Lock());
-    ++M().libraries[handle];
+    Library& library = M().libraries[handle];
+    if (!library.count++) {
+        library.path = loaded;
+        library.resolved = Resolved(loaded);
+    }
     return static_cast<HMODULE>(handle);
 }
 
@@ -143,7 +205,7 @@ BOOL WINAPI FreeLibrary(HMODULE module) {
             SetLastError(ERROR_MOD_NOT_FOUND);
             return FALSE;
         }
-        if (--it->second == 0) M().libraries.erase(it);
+        if (--it->second.count == 0) M().libraries.erase(it);
     }
     dlclose(module);
     return TRUE;

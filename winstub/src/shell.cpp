@@ -34,6 +34,8 @@ struct ShellState {
     std::vector<std::string> iconNames;
     std::set<uintptr_t> liveIcons;           // icons made by LoadImageA without LR_SHARED
     std::map<std::string, uintptr_t> sharedIcons;
+    std::vector<WinStubLoadImageCall> loadImageCalls;
+    SIZE smallIcon{16, 16};
 };
 ShellState& S() {
     static ShellState* state = new ShellState;
@@ -91,6 +93,28 @@ void Apply(TrayIcon& icon, const NOTIFYICONDATAA& data) {
     if (data.uFlags & NIF_TIP) icon.tip.assign(data.szTip, strnlen(data.szTip, sizeof data.szTip));
 }
 
+// The pointer reaches an icon whose window is gone: Windows drops it then. Lock held.
+bool DropIfOrphan(size_t index) {
+    if (IsLiveWindow(S().tray[index].hwnd)) return false;
+    S().tray.erase(S().tray.begin() + static_cast<std::ptrdiff_t>(index));
+    return true;
+}
+
+// A modal loop pumps its thread's queue all the while: such a thread is never hung. RAII over
+// the handler's run; the lock is released meanwhile.
+struct InModalLoop {
+    ThreadState& me;
+    explicit InModalLoop(ThreadState& thread) : me(thread) {
+        Pumped(me);
+        ++me.waiting;
+    }
+    ~InModalLoop() {
+        Guard lock(Lock());
+        Pumped(me);
+        --me.waiting;
+    }
+};
+
 }  // namespace
 
 void ResetShell() {
@@ -104,6 +128,8 @@ void ResetShell() {
     s.foreground.clear();
     s.cursor = POINT{100, 100};
     s.liveIcons.clear();
+    s.loadImageCalls.clear();
+    s.smallIcon = SIZE{16, 16};
 }
 
 int LiveIcons() { return static_cast<int>(S().liveIcons.size()); }
@@ -126,11 +152,14 @@ void WinStub_Reset() {
     ResetKernel();
     ResetModule();
     ResetFaults();
+    ResetStrings();
+    ResetEnvironment();
 }
 
 WinStubLive WinStub_LiveHandles() {
     Guard lock(Lock());
-    return WinStubLive{LiveMenus(), LiveWindows(), LiveIcons(), LiveTrayIcons(), LiveRegKeys(), LiveKernelHandles()};
+    return WinStubLive{LiveMenus(),   LiveWindows(),       LiveIcons(),  LiveTrayIcons(),
+                       LiveRegKeys(), LiveKernelHandles(), LiveModules()};
 }
 
 void WinStub_SetMessageBoxHandler(std::function<int(const WinStubMessageBox&)> handler) {
@@ -156,15 +185,29 @@ std::vector<WinStubTrackCall> WinStub_TrackCalls() {
 int WinStub_ServeSentMessages(DWORD waitMs) {
     Guard lock(Lock());
     int served = 0;
+    ThreadState& me = Me();
+    Pumped(me);
     auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs == INFINITE ? 0 : waitMs);
-    while (Me().sent.empty() && waitMs) {
+    ++me.waiting;
+    while (me.sent.empty() && waitMs) {
         if (waitMs == INFINITE)
             Changed().wait(lock);
         else if (Changed().wait_until(lock, deadline) == std::cv_status::timeout)
             break;
     }
+    --me.waiting;
     while (ServeOneSent(lock)) ++served;
     return served;
+}
+
+void WinStub_SetSmallIconSize(int cx, int cy) {
+    Guard lock(Lock());
+    S().smallIcon = SIZE{cx, cy};
+}
+
+std::vector<WinStubLoadImageCall> WinStub_LoadImageCalls() {
+    Guard lock(Lock());
+    return S().loadImageCalls;
 }
 
 std::vector<WinStubTrayCall> WinStub_TrayCalls() {
@@ -177,10 +220,18 @@ size_t WinStub_TrayIconCount() {
     return S().tray.size();
 }
 
+size_t WinStub_MouseOverTray() {
+    Guard lock(Lock());
+    size_t gone = 0;
+    for (size_t i = S().tray.size(); i-- > 0;)
+        if (DropIfOrphan(i)) ++gone;
+    return gone;
+}
+
 bool WinStub_ClickTrayIcon(HWND hwnd, UINT id, UINT mouseMessage) {
     Guard lock(Lock());
     TrayIcon* icon = FindIcon(hwnd, id);
-    if (!icon) return false;
+    if (!icon || DropIfOrphan(static_cast<size_t>(icon - S().tray.data()))) return false;
     return PostLocked(icon->hwnd, icon->callbackMessage, id, static_cast<LPARAM>(mouseMessage));
 }
 
@@ -225,6 +276,7 @@ int WINAPI MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type) {
     while (ServeOneSent(lock)) {
     }
     auto handler = S().boxHandler;
+    InModalLoop modal(Me());
     lock.unlock();
     if (handler) return handler(box);
     std::vector<int> buttons = Buttons(type);
@@ -242,8 +294,12 @@ BOOL WINAPI TrackPopupMenu(HMENU menu, UINT flags, int x, int y, int, HWND owner
     while (ServeOneSent(lock)) {
     }
     auto handler = S().trackHandler;
-    lock.unlock();
-    UINT command = handler ? handler(menu, flags, x, y, owner) : 0;
+    UINT command = 0;
+    {
+        InModalLoop modal(Me());
+        lock.unlock();
+        if (handler) command = handler(menu, flags, x, y, owner);
+    }
     if (flags & TPM_RETURNCMD) return static_cast<BOOL>(command);
     if (command && !(flags & TPM_NONOTIFY)) PostMessageA(owner, WM_COMMAND, command, 0);
     return TRUE;
@@ -298,8 +354,8 @@ int WINAPI LoadStringA(HINSTANCE module, UINT id, LPSTR buffer, int size) {
     return static_cast<int>(n);
 }
 
-HANDLE WINAPI LoadImageA(HINSTANCE module, LPCSTR name, UINT type, int, int, UINT flags) {
-    Guard lock(Lock());
+// The icon handle LoadImageA gives, or nullptr with the last error set. Lock held.
+static HANDLE LoadIconImage(HINSTANCE module, LPCSTR name, UINT type, UINT flags) {
     if (TakeFault(WinStubFault::LoadImage)) {
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return nullptr;
@@ -324,6 +380,30 @@ HANDLE WINAPI LoadImageA(HINSTANCE module, LPCSTR name, UINT type, int, int, UIN
     uintptr_t h = NewUserHandle();
     S().liveIcons.insert(h);
     return reinterpret_cast<HANDLE>(h);
+}
+
+HANDLE WINAPI LoadImageA(HINSTANCE module, LPCSTR name, UINT type, int cx, int cy, UINT flags) {
+    Guard lock(Lock());
+    HANDLE result = LoadIconImage(module, name, type, flags);
+    WinStubLoadImageCall call{module, "", 0, type, cx, cy, flags, result};
+    if (name && IS_INTRESOURCE(name))
+        call.id = static_cast<UINT>(reinterpret_cast<uintptr_t>(name));
+    else if (name)
+        call.name = name;
+    S().loadImageCalls.push_back(call);
+    return result;
+}
+
+int WINAPI GetSystemMetrics(int index) {
+    Guard lock(Lock());
+    SIZE small = S().smallIcon;
+    switch (index) {
+    case SM_CXSMICON: return small.cx;
+    case SM_CYSMICON: return small.cy;
+    case SM_CXICON: return small.cx * 2;
+    case SM_CYICON: return small.cy * 2;
+    default: return 0;  // probed: unknown indexes answer 0 and leave the last error alone
+    }
 }
 
 HICON WINAPI LoadIconA(HINSTANCE module, LPCSTR name) {
@@ -362,6 +442,9 @@ HGDIOBJ WINAPI GetStockObject(int index) {
 
 // ---- SHELL32 ----
 
+// The icons live in Explorer, not in the window: as on Windows (Wine's tray drops them with the
+// window), an icon whose window is gone stays until NIM_DELETE or until the pointer passes over
+// it (WinStub_MouseOverTray), and NIM_DELETE and NIM_MODIFY still reach it by hWnd and uID.
 BOOL WINAPI Shell_NotifyIconA(DWORD message, PNOTIFYICONDATAA data) {
     Guard lock(Lock());
     if (!data) return FALSE;
@@ -377,6 +460,10 @@ BOOL WINAPI Shell_NotifyIconA(DWORD message, PNOTIFYICONDATAA data) {
     TrayIcon* icon = FindIcon(copy.hWnd, copy.uID);
     switch (message) {
     case NIM_ADD:
+        if (TakeFault(WinStubFault::NotifyIconAdd)) {
+            SetLastError(ERROR_TIMEOUT);
+            break;
+        }
         if (!icon) {
             TrayIcon added;
             added.hwnd = copy.hWnd;

@@ -7,6 +7,7 @@
 
 #include "winstub_control.h"
 
+#include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <memory>
@@ -33,11 +34,18 @@ struct SentMessage {
     bool receiverEnded = false;  // the target thread ended before handling it
 };
 
+using Clock = std::chrono::steady_clock;
+
 struct ThreadState {
     DWORD id = 0;
     std::deque<MSG> posted;
     std::deque<std::shared_ptr<SentMessage>> sent;
     bool ended = false;
+    // For the hung test: when the thread last asked for messages, and whether it is waiting for
+    // them right now (a wait, not a busy procedure, is what a responsive thread does).
+    Clock::time_point lastPump = Clock::now();
+    int waiting = 0;
+    UINT_PTR nextTimerId = 0x7FFF;  // ids of thread timers (SetTimer without a window) count down
 };
 
 // The calling thread's state, made on first use. Lock held.
@@ -59,6 +67,13 @@ uintptr_t NewKernelHandle();
 // Consumes one pending fault of that kind. Lock held.
 bool TakeFault(WinStubFault fault);
 void ResetFaults();
+// Consumes one pending delay of that kind: the milliseconds to wait, 0 for none. Lock held.
+DWORD TakeDelay(WinStubDelay call);
+
+// A thread has just asked for messages (or is in a modal loop). Lock held.
+void Pumped(ThreadState& thread);
+// Whether the thread counts as hung: see WinStub_SetHungTimeout. Lock held.
+bool IsHung(const ThreadState& thread, Clock::time_point now);
 
 // Per-module parts of the thread end and of WinStub_Reset. Lock held.
 void DestroyThreadWindows(DWORD threadId);
@@ -69,12 +84,15 @@ void ResetShell();
 void ResetRegistry();
 void ResetKernel();
 void ResetModule();
+void ResetStrings();
+void ResetEnvironment();
 int LiveWindows();
 int LiveMenus();
 int LiveIcons();
 int LiveTrayIcons();
 int LiveRegKeys();
 int LiveKernelHandles();
+int LiveModules();
 
 // Window lookups for other modules. Lock held.
 bool IsLiveWindow(HWND hwnd);
@@ -88,6 +106,9 @@ std::string Lower(std::string s);
 
 // "Z:\\dir\\file" or "/dir/file" to a host path; "" when the name has no host meaning.
 std::string HostPath(const char* windowsPath, bool bareNameIsWindowsDir);
+
+// What GetModuleFileNameA reports for the program. Lock held.
+std::string ProgramPath();
 
 }  // namespace winstub
 

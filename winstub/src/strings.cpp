@@ -1,10 +1,27 @@
-// KERNEL32 and USER32 string helpers: lstr* and wsprintfA, with Wine's results.
+// KERNEL32 and USER32 string helpers: lstr*, wsprintfA and the ANSI code page's double-byte
+// characters, with Wine's results.
 #include "state.h"
 
+#include <atomic>
 #include <cstdarg>
 #include <vector>
 
 namespace {
+
+// The ANSI code page and its lead bytes (probed with IsDBCSLeadByteEx under Wine 8). A code
+// page a test cannot set is never current, so no other lookup is needed.
+struct CodePage {
+    UINT id;
+    BYTE leadRanges[4];  // pairs of first and last lead byte; 0, 0 where there are none
+};
+const CodePage kCodePages[] = {
+    {1252, {0, 0, 0, 0}},       {874, {0, 0, 0, 0}},        {1250, {0, 0, 0, 0}},
+    {1251, {0, 0, 0, 0}},       {1253, {0, 0, 0, 0}},       {1254, {0, 0, 0, 0}},
+    {1255, {0, 0, 0, 0}},       {1256, {0, 0, 0, 0}},       {1257, {0, 0, 0, 0}},
+    {1258, {0, 0, 0, 0}},       {932, {0x81, 0x9F, 0xE0, 0xFC}},
+    {936, {0x81, 0xFE, 0, 0}},  {949, {0x81, 0xFE, 0, 0}},  {950, {0x81, 0xFE, 0, 0}},
+};
+std::atomic<const CodePage*> gCodePage{&kCodePages[0]};
 
 // lstrcmpA is a locale comparison (Wine: CompareStringA with the user locale, English here),
 // modelled for ASCII from a probe that sorted every character and many pairs under Wine 8:
@@ -90,6 +107,46 @@ size_t Parse(const char* p0, Format* f) {
 }
 
 }  // namespace
+
+namespace winstub {
+void ResetStrings() { gCodePage = &kCodePages[0]; }
+}  // namespace winstub
+
+bool WinStub_SetAnsiCodePage(UINT codePage) {
+    for (const CodePage& page : kCodePages)
+        if (page.id == codePage) {
+            gCodePage = &page;
+            return true;
+        }
+    return false;
+}
+
+UINT WINAPI GetACP(void) { return gCodePage.load()->id; }
+
+BOOL WINAPI IsDBCSLeadByte(BYTE c) {
+    const BYTE* r = gCodePage.load()->leadRanges;
+    return (r[1] && c >= r[0] && c <= r[1]) || (r[3] && c >= r[2] && c <= r[3]) ? TRUE : FALSE;
+}
+
+// A lead byte before the terminator is a character of its own: the walk never steps past the
+// end (probed, as Wine's CharNextA: "\x95" then NUL moves one byte).
+LPSTR WINAPI CharNextA(LPCSTR p) {
+    if (!*p) return const_cast<LPSTR>(p);
+    if (IsDBCSLeadByte(static_cast<BYTE>(*p)) && p[1]) return const_cast<LPSTR>(p + 2);
+    return const_cast<LPSTR>(p + 1);
+}
+
+// The character before `current`, found by walking from `start`: a trail byte that equals '\'
+// (0x5C, as in Shift-JIS 0x95 0x5C) is never taken for a character. The walk stops at a
+// terminator, so a `current` past the end answers the end (probed).
+LPSTR WINAPI CharPrevA(LPCSTR start, LPCSTR current) {
+    while (*start && start < current) {
+        LPCSTR next = CharNextA(start);
+        if (next >= current) break;
+        start = next;
+    }
+    return const_cast<LPSTR>(start);
+}
 
 int WINAPI lstrlenA(LPCSTR s) { return s ? static_cast<int>(strlen(s)) : 0; }
 

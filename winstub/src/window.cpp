@@ -1,10 +1,12 @@
 // USER32 windows and messages: classes, top-level windows owned by threads, posted and sent
-// messages, the atom table behind RegisterClassA and RegisterWindowMessageA.
+// messages, timers, the atom table behind RegisterClassA and RegisterWindowMessageA.
 #include "state.h"
 
 #include <algorithm>
 #include <cctype>
 #include <map>
+#include <optional>
+#include <thread>
 #include <vector>
 
 namespace winstub {
@@ -26,11 +28,23 @@ struct Window {
     bool destroying = false;
 };
 
+// A timer is no queued message: WM_TIMER is made when its thread asks for a message, finds
+// none posted, and the time has come. So at most one is ever pending per timer.
+struct Timer {
+    HWND hwnd;         // nullptr for a thread timer
+    UINT_PTR id;
+    DWORD threadId;    // whose queue gets WM_TIMER: the window's thread, or the caller's
+    Clock::duration period;
+    Clock::time_point due;
+    TIMERPROC proc;
+};
+
 struct WindowState {
     std::map<std::string, ATOM> atoms;          // lower-case name -> atom, never forgotten
     ATOM nextAtom = 0xC000;
     std::map<ATOM, WindowClass> classes;
     std::vector<std::shared_ptr<Window>> windows;  // newest first, as the z-order finds them
+    std::vector<Timer> timers;
 };
 WindowState& W() {
     static WindowState* state = new WindowState;
@@ -43,10 +57,52 @@ std::shared_ptr<Window> Find(HWND hwnd) {
     return nullptr;
 }
 
+// A window's timers go with it.
 void Forget(HWND hwnd) {
     auto& list = W().windows;
     list.erase(std::remove_if(list.begin(), list.end(), [hwnd](const std::shared_ptr<Window>& w) { return w->hwnd == hwnd; }),
                list.end());
+    auto& timers = W().timers;
+    timers.erase(std::remove_if(timers.begin(), timers.end(), [hwnd](const Timer& t) { return t.hwnd == hwnd; }),
+                 timers.end());
+}
+
+// A window timer is named by (hwnd, id) whatever thread asks; a thread timer by (thread, id).
+Timer* FindTimer(HWND hwnd, UINT_PTR id, DWORD threadId) {
+    for (Timer& t : W().timers)
+        if (t.hwnd == hwnd && t.id == id && (hwnd || t.threadId == threadId)) return &t;
+    return nullptr;
+}
+
+bool WantsTimer(HWND filter, UINT first, UINT last, const Timer& t) {
+    if ((first || last) && (WM_TIMER < first || WM_TIMER > last)) return false;
+    return !filter || t.hwnd == filter;
+}
+
+// The earliest timer of this thread that the filter lets through, due or not.
+Timer* NextTimer(const ThreadState& me, HWND filter, UINT first, UINT last) {
+    Timer* next = nullptr;
+    for (Timer& t : W().timers)
+        if (t.threadId == me.id && WantsTimer(filter, first, last, t) && (!next || t.due < next->due)) next = &t;
+    return next;
+}
+
+// WM_TIMER for the earliest due timer, if any. Taking it moves the timer to its next period on
+// its own grid: periods missed while the thread was busy are skipped, not made up (probed: a
+// 50 ms timer after a 170 ms stall fires again 30 ms later). A peek without PM_REMOVE leaves it.
+bool TakeTimer(const ThreadState& me, HWND filter, UINT first, UINT last, bool remove, MSG* out) {
+    Timer* t = NextTimer(me, filter, first, last);
+    Clock::time_point now = Clock::now();
+    if (!t || t->due > now) return false;
+    MSG msg{};
+    msg.hwnd = t->hwnd;
+    msg.message = WM_TIMER;
+    msg.wParam = t->id;
+    msg.lParam = reinterpret_cast<LPARAM>(t->proc);
+    msg.time = GetTickCount();
+    *out = msg;
+    if (remove) t->due += t->period * ((now - t->due) / t->period + 1);
+    return true;
 }
 
 ATOM AtomFor(const char* name) {
@@ -149,6 +205,7 @@ bool PostLocked(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
 bool ServeOneSent(Guard& lock) {
     ThreadState& me = Me();
     if (me.sent.empty()) return false;
+    Pumped(me);
     std::shared_ptr<SentMessage> sent = me.sent.front();
     me.sent.pop_front();
     std::shared_ptr<Window> w = Find(sent->hwnd);
@@ -166,16 +223,21 @@ bool ServeOneSent(Guard& lock) {
 }
 
 // Windows of an ended thread vanish without messages: the thread cannot run their procedure.
+// Their timers and the thread's own go too.
 void DestroyThreadWindows(DWORD threadId) {
     auto& list = W().windows;
     list.erase(std::remove_if(list.begin(), list.end(),
                               [threadId](const std::shared_ptr<Window>& w) { return w->threadId == threadId; }),
                list.end());
+    auto& timers = W().timers;
+    timers.erase(std::remove_if(timers.begin(), timers.end(), [threadId](const Timer& t) { return t.threadId == threadId; }),
+                 timers.end());
 }
 
 void ResetWindows() {
     W().windows.clear();
     W().classes.clear();
+    W().timers.clear();
 }
 
 int LiveWindows() { return static_cast<int>(W().windows.size()); }
@@ -381,10 +443,84 @@ LRESULT WINAPI SendMessageA(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPara
     // While we wait, messages sent to us are served, so two threads sending to each other
     // do not deadlock.
     while (!sent->done) {
-        if (!ServeOneSent(lock)) Changed().wait(lock);
+        if (ServeOneSent(lock)) continue;
+        ++me.waiting;
+        Changed().wait(lock);
+        --me.waiting;
     }
     if (sent->receiverEnded) SetLastError(ERROR_ACCESS_DENIED);  // what Wine reports then
     return sent->result;
+}
+
+LRESULT WINAPI SendMessageTimeoutA(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, UINT flags, UINT timeoutMs,
+                                   PDWORD_PTR result) {
+    Guard lock(Lock());
+    std::shared_ptr<Window> w = Find(hwnd);
+    if (!w) {
+        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+        return 0;
+    }
+    ThreadState& me = Me();
+    if (w->threadId == me.id) {
+        WNDPROC proc = w->proc;
+        lock.unlock();
+        LRESULT answer = proc(hwnd, message, wParam, lParam);
+        if (result) *result = static_cast<DWORD_PTR>(answer);
+        return 1;
+    }
+    std::shared_ptr<ThreadState> target = FindThread(w->threadId);
+    if (!target) {
+        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+        return 0;
+    }
+    // Probed: every failure writes 0 to the result; success leaves the last error alone.
+    auto fail = [result](DWORD error) {
+        if (result) *result = 0;
+        SetLastError(error);
+        return static_cast<LRESULT>(0);
+    };
+    if ((flags & SMTO_ABORTIFHUNG) && IsHung(*target, Clock::now())) return fail(ERROR_TIMEOUT);  // nothing is queued
+
+    auto sent = std::make_shared<SentMessage>();
+    sent->hwnd = hwnd;
+    sent->message = message;
+    sent->wParam = wParam;
+    sent->lParam = lParam;
+    target->sent.push_back(sent);
+    Changed().notify_all();
+    bool const forever = timeoutMs == INFINITE;
+    Clock::time_point const deadline = Clock::now() + std::chrono::milliseconds(forever ? 0 : timeoutMs);
+    // Whether the receiver hangs can change without anyone announcing it: look again this often.
+    auto const hungPoll = std::chrono::milliseconds(10);
+    bool const watchHung = (flags & (SMTO_ABORTIFHUNG | SMTO_NOTIMEOUTIFNOTHUNG)) != 0;
+    while (!sent->done) {
+        // SMTO_BLOCK: nothing sent to us is served meanwhile, even if the receiver waits on us.
+        if (!(flags & SMTO_BLOCK) && ServeOneSent(lock)) continue;
+        Clock::time_point now = Clock::now();
+        bool hung = IsHung(*target, now);
+        // Windows, as documented, gives up on a receiver that hangs while we wait too; Wine 8
+        // checks only before sending. Windows is modelled: a user waits on it.
+        if ((flags & SMTO_ABORTIFHUNG) && hung) break;
+        // Windows waits past the timeout for as long as the receiver is not hung. Wine 8 ignores
+        // the flag and times out (probed); Windows is modelled, as what the user sees differs.
+        bool const extended = (flags & SMTO_NOTIMEOUTIFNOTHUNG) && !hung;
+        if (!forever && now >= deadline && !extended) break;
+        Clock::time_point until = forever || extended ? now + std::chrono::hours(1) : deadline;
+        if (watchHung) until = std::min(until, now + hungPoll);
+        if (!(flags & SMTO_BLOCK)) ++me.waiting;
+        Changed().wait_until(lock, until);
+        if (!(flags & SMTO_BLOCK)) --me.waiting;
+    }
+    if (!sent->done) {
+        // Given up. As Wine does, a message the receiver has not yet taken is withdrawn: it is
+        // never handled. One already being handled runs to its end, its answer unheard.
+        auto& queue = target->sent;
+        queue.erase(std::remove(queue.begin(), queue.end(), sent), queue.end());
+        return fail(ERROR_TIMEOUT);
+    }
+    if (sent->receiverEnded) return fail(ERROR_ACCESS_DENIED);  // as SendMessageA reports it
+    if (result) *result = static_cast<DWORD_PTR>(sent->result);
+    return 1;
 }
 
 BOOL WINAPI GetMessageA(LPMSG msg, HWND hwnd, UINT first, UINT last) {
@@ -399,10 +535,21 @@ BOOL WINAPI GetMessageA(LPMSG msg, HWND hwnd, UINT first, UINT last) {
     }
     ThreadState& me = Me();
     for (;;) {
+        Pumped(me);
         while (ServeOneSent(lock)) {
         }
+        // Posted messages first; a timer only when none is left.
         if (TakePosted(me, hwnd, first, last, true, msg)) return msg->message == WM_QUIT ? FALSE : TRUE;
-        Changed().wait(lock);
+        if (TakeTimer(me, hwnd, first, last, true, msg)) return TRUE;
+        Timer* next = NextTimer(me, hwnd, first, last);
+        std::optional<Clock::time_point> due;  // a copy: the timer may go while we wait
+        if (next) due = next->due;
+        ++me.waiting;
+        if (due)
+            Changed().wait_until(lock, *due);
+        else
+            Changed().wait(lock);
+        --me.waiting;
     }
 }
 
@@ -412,15 +559,26 @@ BOOL WINAPI PeekMessageA(LPMSG msg, HWND hwnd, UINT first, UINT last, UINT remov
         SetLastError(ERROR_NOACCESS);
         return FALSE;
     }
+    ThreadState& me = Me();
+    Pumped(me);
     while (ServeOneSent(lock)) {
     }
-    return TakePosted(Me(), hwnd, first, last, (remove & PM_REMOVE) != 0, msg) ? TRUE : FALSE;
+    bool take = (remove & PM_REMOVE) != 0;
+    return TakePosted(me, hwnd, first, last, take, msg) || TakeTimer(me, hwnd, first, last, take, msg) ? TRUE : FALSE;
 }
 
 BOOL WINAPI TranslateMessage(const MSG*) { return FALSE; }
 
 LRESULT WINAPI DispatchMessageA(const MSG* msg) {
-    if (!msg || !msg->hwnd) return 0;
+    if (!msg) return 0;
+    // A timer with a callback: the callback instead of the window procedure. Windows documents
+    // lParam as the callback; Wine hands an opaque value, so no caller may read it. Neither
+    // checks that the timer still lives (probed: Wine calls a forged one).
+    if (msg->message == WM_TIMER && msg->lParam) {
+        reinterpret_cast<TIMERPROC>(msg->lParam)(msg->hwnd, WM_TIMER, msg->wParam, GetTickCount());
+        return 0;
+    }
+    if (!msg->hwnd) return 0;
     Guard lock(Lock());
     std::shared_ptr<Window> w = Find(msg->hwnd);
     if (!w) {
@@ -432,8 +590,65 @@ LRESULT WINAPI DispatchMessageA(const MSG* msg) {
     return proc(msg->hwnd, msg->message, msg->wParam, msg->lParam);
 }
 
+UINT_PTR WINAPI SetTimer(HWND hwnd, UINT_PTR id, UINT ms, TIMERPROC proc) {
+    Guard lock(Lock());
+    DWORD threadId;
+    if (hwnd) {
+        std::shared_ptr<Window> w = Find(hwnd);
+        if (!w) {
+            SetLastError(ERROR_INVALID_HANDLE);  // probed: not ERROR_INVALID_WINDOW_HANDLE
+            return 0;
+        }
+        threadId = w->threadId;  // probed: another thread's window is allowed, its thread gets WM_TIMER
+    } else {
+        // A thread timer keeps its id only when that id already names one of ours; else it gets
+        // a new one, counting down from 0x7FFF (probed).
+        ThreadState& me = Me();
+        threadId = me.id;
+        if (!id || !FindTimer(nullptr, id, threadId)) {
+            do {
+                id = me.nextTimerId;
+                if (--me.nextTimerId < 0x100) me.nextTimerId = 0x7FFF;
+            } while (FindTimer(nullptr, id, threadId));
+        }
+    }
+    UINT clamped = std::min<UINT>(std::max<UINT>(ms, USER_TIMER_MINIMUM), USER_TIMER_MAXIMUM);
+    Clock::duration period = std::chrono::milliseconds(clamped);
+    Timer* t = FindTimer(hwnd, id, threadId);
+    if (t) {
+        // The same timer again: new period and callback, counted afresh from now.
+        t->period = period;
+        t->due = Clock::now() + period;
+        t->proc = proc;
+    } else {
+        W().timers.push_back(Timer{hwnd, id, threadId, period, Clock::now() + period, proc});
+    }
+    Changed().notify_all();
+    return hwnd && !id ? 1 : id;  // probed: id 0 on a window answers TRUE
+}
+
+BOOL WINAPI KillTimer(HWND hwnd, UINT_PTR id) {
+    Guard lock(Lock());
+    if (hwnd && !Find(hwnd)) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    Timer* t = FindTimer(hwnd, id, Me().id);
+    if (!t) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    W().timers.erase(W().timers.begin() + (t - W().timers.data()));
+    return TRUE;
+}
+
 HWND WINAPI FindWindowA(LPCSTR className, LPCSTR title) {
     Guard lock(Lock());
+    if (DWORD delay = TakeDelay(WinStubDelay::FindWindow)) {
+        lock.unlock();
+        std::this_thread::sleep_for(std::chrono::milliseconds(delay));
+        lock.lock();
+    }
     ATOM atom = 0;
     if (className) {
         const WindowClass* cls = FindClass(className);
