@@ -219,6 +219,8 @@ void ResetKernel() {
     O().handles.clear();
     O().named.clear();
     K().hungTimeout = std::chrono::milliseconds(5000);
+    // Timers are gone (ResetWindows): their ids start again, as in a fresh queue.
+    for (auto& thread : K().threads) thread.second->nextTimerId = ThreadState().nextTimerId;
 }
 
 int LiveKernelHandles() { return static_cast<int>(O().handles.size()); }
