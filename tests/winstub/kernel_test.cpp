@@ -569,7 +569,7 @@ TEST_F(KernelTest, IconSizesFollowTheDpiAndLoadImageRecordsTheAsk) {
     HMODULE self = GetModuleHandleA(nullptr);
     HANDLE small = LoadImageA(self, "icon_1", IMAGE_ICON, GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON), 0);
     HANDLE numeric = LoadImageA(self, MAKEINTRESOURCEA(101), IMAGE_ICON, 0, 0, LR_DEFAULTSIZE);
-    HANDLE missing = LoadImageA(self, "ICON_2", IMAGE_ICON, 16, 16, 0);
+    EXPECT_EQ(nullptr, LoadImageA(self, "ICON_2", IMAGE_ICON, 16, 16, 0));
     HICON shared = LoadIconA(self, "icon_1");
     std::vector<WinStubLoadImageCall> calls = WinStub_LoadImageCalls();
     struct Call {
