@@ -50,14 +50,6 @@ int const kDefaultWarmup = 20;
 // opening adds about 1800: emptied this often, outside the timed calls.
 int const kRepsPerLogClear = 100;
 
-std::vector<std::string> Numbered(std::string const &prefix, int count)
-{
-    std::vector<std::string> texts;
-    for (int i = 0; i < count; ++i)
-        texts.push_back(prefix + std::to_string(i));
-    return texts;
-}
-
 // One shape of Java data, for the stand-in (script) and the lean env alike.
 struct JavaData {
     char const *name;

@@ -289,20 +289,19 @@ std::string MenuText(std::string const &bytes)
 
 std::vector<MenuRow> ExpectedSchedule(Java const &java)
 {
-    std::vector<MenuRow> rows = {Item("New Reminder", 8002)};
     List const &list = java.templates;
     if (!java.Answers("getTemplateList") || list.kind == List::Null)
-        return rows;
+        return Schedule({});
     int const count = list.Length() < kTemplateCap ? list.Length() : kTemplateCap;
-    UINT id = 4000;
+    std::vector<std::string> texts;
+    bool firstShown = false;
     for (int i = 0; i < count; ++i) {
         if (list.IsNull(i) || !list.Readable(i))
             continue;
-        if (i == 0)
-            rows.push_back(Separator(1));
-        rows.push_back(Item(MenuText(list.Text(i)), id++));
+        firstShown = firstShown || i == 0;
+        texts.push_back(MenuText(list.Text(i)));
     }
-    return rows;
+    return Schedule(texts, firstShown);
 }
 
 std::vector<MenuRow> ExpectedEvents(Java const &java)
@@ -312,17 +311,15 @@ std::vector<MenuRow> ExpectedEvents(Java const &java)
         return {};
     int const count = list.Length() < kEventCap ? list.Length() : kEventCap;
     if (count == 0)
-        return {Item("None", 8004)};
-    std::vector<MenuRow> rows;
-    UINT id = 8005;
+        return NoEvents();
+    std::vector<std::string> lines;
     for (int i = 0; i + 1 < count; i += 2) {
         if (list.IsNull(i) || list.IsNull(i + 1) || !list.Readable(i) || !list.Readable(i + 1))
             continue;
-        rows.push_back(Item(MenuText(list.Text(i) + "    " + list.Text(i + 1)), id++));
+        lines.push_back(MenuText(list.Text(i) + "    " + list.Text(i + 1)));
     }
-    return rows;
+    return Events(lines);
 }
-
 
 std::vector<MenuRow> ExpectedMenu(Java const &java)
 {
@@ -359,7 +356,7 @@ void CheckShape(std::vector<MenuRow> const &rows)
     }
 
     std::vector<MenuRow> const &schedule = rows[10].sub;
-    FUZZ_CHECK(!schedule.empty() && Describe({schedule[0]}) == Describe({Item("New Reminder", 8002)}),
+    FUZZ_CHECK(!schedule.empty() && Describe({schedule[0]}) == Describe(Schedule({})),
                "Schedule does not start with New Reminder\n" + Describe(schedule));
     size_t from = 1;
     if (schedule.size() > 1 && (schedule[1].type & MFT_SEPARATOR)) {
@@ -367,13 +364,13 @@ void CheckShape(std::vector<MenuRow> const &rows)
         FUZZ_CHECK(schedule.size() > 2, "a separator with no template after it\n" + Describe(schedule));
         from = 2;
     }
-    CheckNumbered(schedule, from, 4000, kTemplateCap, "Schedule");
+    CheckNumbered(schedule, from, cmd::kFirstTemplate, kTemplateCap, "Schedule");
 
     std::vector<MenuRow> const &events = rows[12].sub;
-    if (events.size() == 1 && events[0].id == 8004)
-        FUZZ_CHECK(Describe(events) == Describe({Item("None", 8004)}), "Events For Today\n" + Describe(events));
+    if (events.size() == 1 && events[0].id == cmd::kNoEvents)
+        FUZZ_CHECK(Describe(events) == Describe(NoEvents()), "Events For Today\n" + Describe(events));
     else
-        CheckNumbered(events, 0, 8005, kEventCap / 2, "Events For Today");
+        CheckNumbered(events, 0, cmd::kFirstEvent, kEventCap / 2, "Events For Today");
 }
 
 // --- Dispatch ---

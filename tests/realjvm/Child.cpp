@@ -179,15 +179,6 @@ void Watch()
 
 // ---- Handlers of the modal calls (run on the monitor thread) ----
 
-bool HoldsCommand(std::vector<MenuRow> const &rows, UINT command)
-{
-    for (MenuRow const &row : rows) {
-        if (row.hasSubMenu ? HoldsCommand(row.sub, command) : (!(row.type & MFT_SEPARATOR) && row.id == command))
-            return true;
-    }
-    return false;
-}
-
 // Makes `count` more local references in the monitor thread's current
 // frame, then deletes them. -Xcheck:jni warns as soon as a frame holds more
 // than 32, so 33 must warn even in an empty frame, and 32 warn only if the

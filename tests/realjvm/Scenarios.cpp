@@ -8,19 +8,7 @@
 
 namespace {
 
-// Command IDs as the user's choices reach the shell.
-UINT const kExit = 9990;
-UINT const kAbout = 999;
-UINT const kHelp = 995;
-UINT const kReminders = 1001;
-UINT const kTemplates = 1002;
-UINT const kCategories = 1003;
-UINT const kSounds = 1004;
-UINT const kDoNotDisturb = 2001;
-UINT const kQuickReminder = 3001;
-UINT const kNewReminder = 8002;
-UINT const kFirstTemplate = 4000;
-UINT const kFirstEvent = 8005;
+using namespace cmd;
 
 char const kMainClassMissing[] = "Can't find class 'com/norvanta/kelvarin/main/TApplication'";
 
@@ -30,54 +18,16 @@ ExpectedBox const kExitBox = {
     MB_YESNO | MB_ICONEXCLAMATION | MB_TASKMODAL,
 };
 
-std::string Menu(std::vector<MenuRow> schedule, std::vector<MenuRow> events,
-                 char const *doNotDisturb = "Do Not Disturb")
+std::string Menu(std::vector<MenuRow> schedule, std::vector<MenuRow> events, bool suspended = false)
 {
-    return Describe({
-        Item("Exit", kExit),
-        Separator(9000),
-        Item("Chimelet 1.0", kAbout),
-        Item("Help", kHelp),
-        Separator(9001),
-        Item("Reminders", kReminders),
-        Item("Templates", kTemplates),
-        Item("Categories", kCategories),
-        Item("Sounds", kSounds),
-        Separator(9002),
-        SubMenu("Schedule", 1, std::move(schedule)),
-        Separator(9003),
-        SubMenu("Events For Today", 2, std::move(events)),
-        Separator(9004),
-        Item(doNotDisturb, kDoNotDisturb),
-        Separator(9005),
-        Item("Quick Reminder", kQuickReminder),
-    });
-}
-
-// "New Reminder", then a separator and one item per template, if any.
-std::vector<MenuRow> Schedule(std::vector<std::string> const &templates)
-{
-    std::vector<MenuRow> rows = {Item("New Reminder", kNewReminder)};
-    if (!templates.empty())
-        rows.push_back(Separator(1));
-    for (size_t i = 0; i < templates.size(); ++i)
-        rows.push_back(Item(templates[i], kFirstTemplate + (UINT)i));
-    return rows;
-}
-
-std::vector<MenuRow> Events(std::vector<std::string> const &lines)
-{
-    std::vector<MenuRow> rows;
-    for (size_t i = 0; i < lines.size(); ++i)
-        rows.push_back(Item(lines[i], kFirstEvent + (UINT)i));
-    return rows;
+    return Describe(FullMenu(std::move(schedule), std::move(events), suspended));
 }
 
 // What the application shows without a data file.
-std::string SampleMenu(char const *doNotDisturb = "Do Not Disturb")
+std::string SampleMenu(bool suspended = false)
 {
     return Menu(Schedule({"Morning stand-up", "Take a break", "Water the plants"}),
-                Events({"09:30    Dentist", "14:00    Call the bank"}), doNotDisturb);
+                Events({"09:30    Dentist", "14:00    Call the bank"}), suspended);
 }
 
 // The data of the throwing cases. The template's bytes are UTF-8 and reach
@@ -198,9 +148,9 @@ std::vector<Scenario> BuildScenarios()
         Choose(kFirstTemplate + 2, {"showEditReminderWithTemplate 2"}),
         Choose(kFirstEvent, {}),
         Choose(0, {}),
-        Choose(kDoNotDisturb, {"showDoNotDisturb"}, SampleMenu("Do Not Disturb")),
-        Choose(kDoNotDisturb, {"showDoNotDisturb"}, SampleMenu("Resume Reminders")),
-        ChooseLeft(kReminders, {"showReminderList"}, SampleMenu("Do Not Disturb")),
+        Choose(kDoNotDisturb, {"showDoNotDisturb"}, SampleMenu(false)),
+        Choose(kDoNotDisturb, {"showDoNotDisturb"}, SampleMenu(true)),
+        ChooseLeft(kReminders, {"showReminderList"}, SampleMenu(false)),
         Do(Act::ExitNo, {}, SampleMenu()),
         // No changed nothing: the same menu, and Java still answers.
         Do(Act::ExitYes, kQuitEnd, SampleMenu()),
@@ -264,9 +214,9 @@ std::vector<Scenario> BuildScenarios()
     s.data = std::string(kThrowData) + "dnd=true\nthrow=isDoNotDisturbOn\n";
     s.steps = {
         Choose(kDoNotDisturb, {"showDoNotDisturb"},
-               Menu(Schedule(kThrowTemplates), Events(kThrowEvents), "Do Not Disturb")),
+               Menu(Schedule(kThrowTemplates), Events(kThrowEvents))),
         Choose(kSounds, {"showSoundList"},
-               Menu(Schedule(kThrowTemplates), Events(kThrowEvents), "Do Not Disturb")),
+               Menu(Schedule(kThrowTemplates), Events(kThrowEvents))),
         Do(Act::ExitYes, kQuitEnd),
     };
     s.boxes = {kExitBox};
@@ -336,7 +286,7 @@ std::vector<Scenario> BuildScenarios()
     s.endAfterMs = 1500;
     s.data = "end-after-ms=1500\n";
     s.steps = {
-        Choose(0, {}, Menu(Schedule({}), {Item("None", 8004)})),
+        Choose(0, {}, Menu(Schedule({}), NoEvents())),
         Do(Act::AwaitEnd, {"application end"}),
     };
     s.lines = {{"quit", 0}, {"application end", 1}};
@@ -357,7 +307,7 @@ std::vector<Scenario> BuildScenarios()
     s.purpose = "quit ends the process itself (System.exit 7) while the main thread waits in DestroyJavaVM";
     s.data = "exit-on-quit=7\n";
     s.steps = {
-        Choose(kReminders, {"showReminderList"}, Menu(Schedule({}), {Item("None", 8004)})),
+        Choose(kReminders, {"showReminderList"}, Menu(Schedule({}), NoEvents())),
         Do(Act::ExitYes, {"quit", "exit 7"}),
     };
     s.boxes = {kExitBox};
@@ -370,7 +320,7 @@ std::vector<Scenario> BuildScenarios()
     s.purpose = "main throws once the application runs: nothing reported, the tray binds and works";
     s.data = "throw=main\n";
     s.steps = {
-        Choose(kReminders, {"showReminderList"}, Menu(Schedule({}), {Item("None", 8004)})),
+        Choose(kReminders, {"showReminderList"}, Menu(Schedule({}), NoEvents())),
         Do(Act::ExitYes, kQuitEnd),
     };
     s.boxes = {kExitBox};
@@ -383,7 +333,7 @@ std::vector<Scenario> BuildScenarios()
     s.data = "sleep=main|600\n";
     s.beforeBind = BeforeBind::Poke;
     s.steps = {
-        Choose(kReminders, {"showReminderList"}, Menu(Schedule({}), {Item("None", 8004)})),
+        Choose(kReminders, {"showReminderList"}, Menu(Schedule({}), NoEvents())),
         Do(Act::ExitYes, kQuitEnd),
     };
     s.boxes = {kExitBox};

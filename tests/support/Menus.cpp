@@ -1,6 +1,6 @@
-// Reading menus back, the same way on both platforms.
+// The tray menu as the tests see it, the same way on both platforms.
 
-#include "TestSupport.h"
+#include "Menus.h"
 
 #include <string.h>
 
@@ -67,24 +67,91 @@ MenuRow SubMenu(std::string text, UINT id, std::vector<MenuRow> items)
 std::vector<MenuRow> FullMenu(std::vector<MenuRow> schedule, std::vector<MenuRow> events, bool suspended)
 {
     return {
-        Item("Exit", 9990),
+        Item("Exit", cmd::kExit),
         Separator(9000),
-        Item("Chimelet 1.0", 999),
-        Item("Help", 995),
+        Item("Chimelet 1.0", cmd::kAbout),
+        Item("Help", cmd::kHelp),
         Separator(9001),
-        Item("Reminders", 1001),
-        Item("Templates", 1002),
-        Item("Categories", 1003),
-        Item("Sounds", 1004),
+        Item("Reminders", cmd::kReminders),
+        Item("Templates", cmd::kTemplates),
+        Item("Categories", cmd::kCategories),
+        Item("Sounds", cmd::kSounds),
         Separator(9002),
         SubMenu("Schedule", 1, std::move(schedule)),
         Separator(9003),
         SubMenu("Events For Today", 2, std::move(events)),
         Separator(9004),
-        Item(suspended ? "Resume Reminders" : "Do Not Disturb", 2001),
+        Item(suspended ? "Resume Reminders" : "Do Not Disturb", cmd::kDoNotDisturb),
         Separator(9005),
-        Item("Quick Reminder", 3001),
+        Item("Quick Reminder", cmd::kQuickReminder),
     };
+}
+
+std::vector<MenuRow> Schedule(std::vector<std::string> const &templates, bool separator)
+{
+    std::vector<MenuRow> rows = {Item("New Reminder", cmd::kNewReminder)};
+    if (separator && !templates.empty())
+        rows.push_back(Separator(1));
+    for (size_t i = 0; i < templates.size(); ++i)
+        rows.push_back(Item(templates[i], cmd::kFirstTemplate + (UINT)i));
+    return rows;
+}
+
+std::vector<MenuRow> Events(std::vector<std::string> const &lines)
+{
+    std::vector<MenuRow> rows;
+    for (size_t i = 0; i < lines.size(); ++i)
+        rows.push_back(Item(lines[i], cmd::kFirstEvent + (UINT)i));
+    return rows;
+}
+
+std::vector<MenuRow> NoEvents()
+{
+    return {Item("None", cmd::kNoEvents)};
+}
+
+std::vector<std::string> Numbered(std::string const &prefix, int count)
+{
+    std::vector<std::string> texts;
+    for (int i = 0; i < count; ++i)
+        texts.push_back(prefix + std::to_string(i));
+    return texts;
+}
+
+std::vector<WPARAM> KeysToChoose(std::vector<MenuRow> const &rows, UINT command)
+{
+    int downs = 0;
+    for (MenuRow const &row : rows) {
+        if (row.type & MFT_SEPARATOR)
+            continue;
+        ++downs;
+        if (!row.hasSubMenu && row.id == command) {
+            std::vector<WPARAM> keys(downs, VK_DOWN);
+            keys.push_back(VK_RETURN);
+            return keys;
+        }
+        if (!row.hasSubMenu)
+            continue;
+        int subDowns = -1;  // Right already selects the first item
+        for (MenuRow const &item : row.sub) {
+            if (item.type & MFT_SEPARATOR)
+                continue;
+            ++subDowns;
+            if (!item.hasSubMenu && item.id == command) {
+                std::vector<WPARAM> keys(downs, VK_DOWN);
+                keys.push_back(VK_RIGHT);
+                keys.insert(keys.end(), subDowns, VK_DOWN);
+                keys.push_back(VK_RETURN);
+                return keys;
+            }
+        }
+    }
+    return {};
+}
+
+bool HoldsCommand(std::vector<MenuRow> const &rows, UINT command)
+{
+    return !KeysToChoose(rows, command).empty();
 }
 
 static void DescribeInto(std::vector<MenuRow> const &rows, std::string const &indent, std::string *out)

@@ -5,41 +5,6 @@
 #include "fakejvm_control.h"
 #include "kelvarin.h"
 
-// Which command a user would reach in `rows`, and how: the keys a user
-// presses from a freshly opened menu. Nothing is selected when a popup
-// opens; Down selects the next item that is not a separator, Right opens a
-// submenu with its first item selected, Return chooses.
-std::vector<WPARAM> KeysToChoose(std::vector<MenuRow> const &rows, UINT command)
-{
-    int downs = 0;
-    for (MenuRow const &row : rows) {
-        if (row.type & MFT_SEPARATOR)
-            continue;
-        ++downs;
-        if (!row.hasSubMenu && row.id == command) {
-            std::vector<WPARAM> keys(downs, VK_DOWN);
-            keys.push_back(VK_RETURN);
-            return keys;
-        }
-        if (!row.hasSubMenu)
-            continue;
-        int subDowns = -1;  // Right already selects the first item
-        for (MenuRow const &item : row.sub) {
-            if (item.type & MFT_SEPARATOR)
-                continue;
-            ++subDowns;
-            if (!item.hasSubMenu && item.id == command) {
-                std::vector<WPARAM> keys(downs, VK_DOWN);
-                keys.push_back(VK_RIGHT);
-                keys.insert(keys.end(), subDowns, VK_DOWN);
-                keys.push_back(VK_RETURN);
-                return keys;
-            }
-        }
-    }
-    return {};
-}
-
 int DefaultButton(UINT type)
 {
     switch (type & MB_TYPEMASK) {

@@ -46,15 +46,6 @@ std::vector<ShownBox> ShownMessageBoxes()
     return sShownBoxes;
 }
 
-static bool HoldsCommand(std::vector<MenuRow> const &rows, UINT command)
-{
-    for (MenuRow const &row : rows) {
-        if (row.hasSubMenu ? HoldsCommand(row.sub, command) : (!(row.type & MFT_SEPARATOR) && row.id == command))
-            return true;
-    }
-    return false;
-}
-
 void ChooseInNextMenu(HWND owner, UINT command)
 {
     (void)owner;

@@ -4,10 +4,6 @@
 
 #include "TestSupport.h"
 
-// The keys a user presses to choose `command` in a freshly opened menu;
-// none when the menu does not hold it.
-std::vector<WPARAM> KeysToChoose(std::vector<MenuRow> const &rows, UINT command);
-
 // What a message box answers when its default button is pressed.
 int DefaultButton(UINT type);
 

@@ -1,6 +1,7 @@
-// What the shell's test suites share, on both platforms: reading menus back,
-// answering message boxes and choosing from popup menus without a person,
-// scratch files, and the stand-in Java runtime in this process.
+// What the shell's test suites share, on both platforms: the menu as tests
+// see it (Menus.h), answering message boxes and choosing from popup menus
+// without a person, scratch files, and the stand-in Java runtime in this
+// process.
 //
 // Under Wine these use the real system (hooks, timers, keys); on the host
 // they use the Win32 stand-in's controls. A test written against this runs
@@ -13,32 +14,11 @@
 #include <string>
 #include <vector>
 
+#include "Menus.h"
+
 bool RunningUnderWine();
 
 // --- Menus ---
-
-// One item of a menu, as read back with GetMenuItemInfoA.
-struct MenuRow {
-    std::string text;
-    UINT id = 0;
-    ULONG_PTR data = 0;
-    UINT type = 0;              // MFT_* bits
-    bool hasSubMenu = false;
-    std::vector<MenuRow> sub;   // the submenu's items, when hasSubMenu
-};
-
-std::vector<MenuRow> ReadMenu(HMENU menu);
-
-// Row helpers for expectation tables.
-MenuRow Item(std::string text, UINT command);   // id and item data both `command`
-MenuRow Separator(UINT id);
-MenuRow SubMenu(std::string text, UINT id, std::vector<MenuRow> items);
-
-// The whole tray menu around these two submenus' rows, as the user sees it.
-std::vector<MenuRow> FullMenu(std::vector<MenuRow> schedule, std::vector<MenuRow> events, bool suspended = false);
-
-// "text|id|data|kind" per row, nested rows indented: what a failure prints.
-std::string Describe(std::vector<MenuRow> const &rows);
 
 // The next popup menu that the calling thread tracks with owner `owner`
 // (TrackPopupMenu) is read back while it is open, then `command` is chosen

@@ -18,37 +18,6 @@
 
 namespace {
 
-std::vector<MenuRow> Schedule(std::vector<MenuRow> templates)
-{
-    std::vector<MenuRow> rows = {Item("New Reminder", 8002)};
-    rows.insert(rows.end(), templates.begin(), templates.end());
-    return rows;
-}
-
-std::vector<MenuRow> Templates(std::vector<std::string> const &texts)
-{
-    std::vector<MenuRow> rows = {Separator(1)};
-    for (size_t i = 0; i < texts.size(); ++i)
-        rows.push_back(Item(texts[i], 4000 + (UINT)i));
-    return rows;
-}
-
-std::vector<MenuRow> Events(std::vector<std::string> const &lines)
-{
-    std::vector<MenuRow> rows;
-    for (size_t i = 0; i < lines.size(); ++i)
-        rows.push_back(Item(lines[i], 8005 + (UINT)i));
-    return rows;
-}
-
-std::vector<std::string> Numbered(std::string const &prefix, int count)
-{
-    std::vector<std::string> texts;
-    for (int i = 0; i < count; ++i)
-        texts.push_back(prefix + std::to_string(i));
-    return texts;
-}
-
 class TrayMenu : public ::testing::Test {
 protected:
     void SetUp() override { ResetTestProcess(); }
@@ -69,13 +38,13 @@ TEST_F(TrayMenu, ShowsWhatJavaAnswers)
 
     MenuCase const cases[] = {
         {"null arrays", JavaScript().NullTemplates().NullEvents(), FullMenu(Schedule({}), {})},
-        {"empty arrays", JavaScript().Templates({}).Events({}), FullMenu(Schedule({}), {Item("None", 8004)})},
+        {"empty arrays", JavaScript().Templates({}).Events({}), FullMenu(Schedule({}), NoEvents())},
         {"two templates, two events", JavaScript().Templates({"A", "B"}).Events({"x", "y", "z", "w"}),
-         FullMenu(Schedule(Templates({"A", "B"})), Events({"x    y", "z    w"}))},
+         FullMenu(Schedule({"A", "B"}), Events({"x    y", "z    w"}))},
         {"element 0 null: no separator, next takes 4000", JavaScript().Templates({std::nullopt, "A", std::nullopt, "B"}).Events({}),
-         FullMenu(Schedule({Item("A", 4000), Item("B", 4001)}), {Item("None", 8004)})},
+         FullMenu(Schedule({"A", "B"}, false), NoEvents())},
         {"ampersand and empty texts pass unchanged", JavaScript().Templates({"Tom & Jerry", ""}).Events({"&x", ""}),
-         FullMenu(Schedule(Templates({"Tom & Jerry", ""})), Events({"&x    "}))},
+         FullMenu(Schedule({"Tom & Jerry", ""}), Events({"&x    "}))},
         {"odd element count: last one ignored", JavaScript().Templates({}).Events({"x", "y", "z"}),
          FullMenu(Schedule({}), Events({"x    y"}))},
         {"pair with a null member skipped", JavaScript().NullTemplates().Events({"x", std::nullopt, "z", "w"}),
@@ -83,26 +52,26 @@ TEST_F(TrayMenu, ShowsWhatJavaAnswers)
         {"all pairs incomplete: empty, not None", JavaScript().NullTemplates().Events({std::nullopt, "y"}),
          FullMenu(Schedule({}), {})},
         {"1200 templates: the first 999", JavaScript().GeneratedTemplates(1200, "T").NullEvents(),
-         FullMenu(Schedule(Templates(Numbered("T", 999))), {})},
+         FullMenu(Schedule(Numbered("T", 999)), {})},
         {"1000 event elements: the first 400 pairs", JavaScript().NullTemplates().GeneratedEvents(1000, "e"),
          FullMenu(Schedule({}), Events(evenPairs))},
         {"texts cut to 1023 bytes", JavaScript().Templates({longText}).Events({std::string(600, 'a'), std::string(600, 'b')}),
-         FullMenu(Schedule(Templates({longText.substr(0, 1023)})),
+         FullMenu(Schedule({longText.substr(0, 1023)}),
                   Events({std::string(600, 'a') + "    " + std::string(1023 - 604, 'b')}))},
         {"unreadable element skipped", JavaScript().Templates({"A", "B", "C"}).Events({"x", "y", "z", "w"})
                                            .UnreadableElement("getTemplateList", 1)
                                            .UnreadableElement("getEventsForToday", 0),
-         FullMenu(Schedule(Templates({"A", "C"})), Events({"z    w"}))},
+         FullMenu(Schedule({"A", "C"}), Events({"z    w"}))},
         {"unreadable element 0 takes its separator along", JavaScript().Templates({"A", "B"}).Events({})
                                                                .UnreadableElement("getTemplateList", 0),
-         FullMenu(Schedule({Item("B", 4000)}), {Item("None", 8004)})},
+         FullMenu(Schedule({"B"}, false), NoEvents())},
         {"interface class missing", JavaScript().WithoutInterfaceClass(), FullMenu(Schedule({}), {})},
         {"list methods missing", JavaScript().Without("getTemplateList").Without("getEventsForToday"),
          FullMenu(Schedule({}), {})},
         {"list methods throw", JavaScript().Throwing("getTemplateList").Throwing("getEventsForToday").DoNotDisturb(1),
          FullMenu(Schedule({}), {}, true)},
         {"Do Not Disturb on", JavaScript().Templates({"A"}).Events({}).DoNotDisturb(1),
-         FullMenu(Schedule(Templates({"A"})), {Item("None", 8004)}, true)},
+         FullMenu(Schedule({"A"}), NoEvents(), true)},
         {"Do Not Disturb 255", JavaScript().NullTemplates().NullEvents().DoNotDisturb(255),
          FullMenu(Schedule({}), {}, true)},
     };
@@ -284,7 +253,7 @@ TEST_F(TrayMenu, AClickOpensTheMenuAndRunsTheChoice)
 
         EXPECT_EQ(TrackedMenuCount(), ++opened);
         EXPECT_EQ(Describe(LastTrackedMenu()),
-                  Describe(FullMenu(Schedule(Templates({"A", "B"})), Events({"x    y"}), c.suspended)));
+                  Describe(FullMenu(Schedule({"A", "B"}), Events({"x    y"}), c.suspended)));
         // Three questions to build the menu, then the command if any.
         EXPECT_EQ(BoundJava::Count("invoke "), before + 3 + (c.line.empty() ? 0 : 1));
         if (!c.line.empty())
