@@ -56,17 +56,6 @@ bool IsExitRaceViolation(std::string const &line)
     return line.find("used after DestroyJavaVM") != std::string::npos;
 }
 
-std::vector<char const *> Downs(int n)
-{
-    return std::vector<char const *>(n, "down");
-}
-
-std::vector<char const *> Keys(std::vector<char const *> first, std::vector<char const *> const &then)
-{
-    first.insert(first.end(), then.begin(), then.end());
-    return first;
-}
-
 void BlackBoxTest::SetUp()
 {
     bin_ = ProgramDirectory();
@@ -215,17 +204,30 @@ void BlackBoxTest::OpenMenu(Child const &child, bool rightButton)
         << "no menu opened";
 }
 
-void BlackBoxTest::PressMenuKeys(Child const &child, std::vector<char const *> const &keys)
+void BlackBoxTest::PressMenuKeys(Child const &child, std::vector<WPARAM> const &keys)
 {
-    for (char const *name : keys) {
-        UINT key = MenuKeyFromName(name);
-        ASSERT_NE(key, 0u) << name;
+    for (size_t i = 0; i < keys.size(); ++i) {
         std::vector<HWND> menus = FindVisibleMenus(child.pid);
-        ASSERT_FALSE(menus.empty()) << "the menu closed before '" << name << "'";
-        ASSERT_TRUE(PostMenuKey(menus.front(), key));
+        ASSERT_FALSE(menus.empty()) << "the menu closed before key " << i;
+        ASSERT_TRUE(PostMenuKey(menus.front(), (UINT)keys[i]));
         // Lets a submenu open before the next key, as for a person.
         Sleep(40);
     }
+}
+
+void BlackBoxTest::ChooseInMenu(Child const &child, UINT command, std::vector<MenuRow> const &menu)
+{
+    std::vector<WPARAM> keys = KeysToChoose(menu, command);
+    ASSERT_FALSE(keys.empty()) << "no command " << command << " in\n" << Describe(menu);
+    PressMenuKeys(child, keys);
+}
+
+HWND BlackBoxTest::ChooseExit(Child const &child)
+{
+    WaitBound();
+    OpenMenu(child);
+    ChooseInMenu(child, cmd::kExit);
+    return WaitMessageBox(child, kCaptionExit);
 }
 
 HWND BlackBoxTest::WaitMessageBox(Child const &child, char const *caption)

@@ -16,6 +16,7 @@
 
 #include <gtest/gtest.h>
 
+#include "Menus.h"
 #include "winrig.h"
 
 namespace blackbox {
@@ -90,8 +91,17 @@ protected:
     // Opens the tray menu with a click and waits for it.
     void OpenMenu(winrig::Child const &child, bool rightButton = true);
 
-    // Posts keys to the open menu ("down", "right", "return", ...).
-    void PressMenuKeys(winrig::Child const &child, std::vector<char const *> const &keys);
+    // Posts keys (VK_DOWN, VK_RIGHT, VK_RETURN, ...) to the open menu.
+    void PressMenuKeys(winrig::Child const &child, std::vector<WPARAM> const &keys);
+
+    // Chooses `command` in the open menu with the keys a user presses;
+    // `menu` is what the row's script makes it show (the position of a row
+    // such as Exit does not depend on it).
+    void ChooseInMenu(winrig::Child const &child, UINT command,
+                      std::vector<MenuRow> const &menu = FullMenu(Schedule({}), NoEvents()));
+
+    // Opens the menu of a bound instance and chooses Exit: its confirmation.
+    HWND ChooseExit(winrig::Child const &child);
 
     // Waits for a message box of the child with that caption.
     HWND WaitMessageBox(winrig::Child const &child, char const *caption);
@@ -125,10 +135,6 @@ private:
     std::string log_;
     std::deque<winrig::Child> children_;  // deque: the pointers handed out stay valid
 };
-
-// "down" x n, for menu rows.
-std::vector<char const *> Downs(int n);
-std::vector<char const *> Keys(std::vector<char const *> first, std::vector<char const *> const &then);
 
 }  // namespace blackbox
 

@@ -52,10 +52,7 @@ TEST_F(Lifecycle, FailedAttachRemovesTheTrayWhileJavaRunsOn)
 TEST_F(Lifecycle, SecondStartDuringTheExitQuestion)
 {
     Child *first = StartChimelet();
-    WaitBound();
-    OpenMenu(*first);
-    PressMenuKeys(*first, {"down", "return"});
-    HWND box = WaitMessageBox(*first, kCaptionExit);
+    HWND box = ChooseExit(*first);
     ASSERT_TRUE(box != NULL);
 
     Child *second = StartChimelet(Dir() + "\\second.log");
@@ -85,9 +82,7 @@ TEST_F(Lifecycle, NoJniCallReachesADestroyedVm)
         Child *chimelet = StartChimelet();
         WaitBound();
         if (byMenu) {
-            OpenMenu(*chimelet);
-            PressMenuKeys(*chimelet, {"down", "return"});
-            HWND box = WaitMessageBox(*chimelet, kCaptionExit);
+            HWND box = ChooseExit(*chimelet);
             ASSERT_TRUE(box != NULL);
             ASSERT_TRUE(AnswerMessageBox(box, IDYES));
         } else {

@@ -1,10 +1,6 @@
 // The tray menu, driven as a user drives it: a click on the icon, keys in the
-// menu, and the Java method that runs (or none).
-//
-// The menu from the top, as the keyboard walks it (separators are skipped):
-// 1 Exit, 2 Chimelet 1.0, 3 Help, 4 Reminders, 5 Templates, 6 Categories,
-// 7 Sounds, 8 Schedule >, 9 Events For Today >, 10 Do Not Disturb,
-// 11 Quick Reminder. The first Down selects row 1.
+// menu, and the Java method that runs (or none). The keys come from the menu
+// the row's script makes Java show; the unit tests check that menu in-process.
 
 #include "BlackBox.h"
 
@@ -13,24 +9,15 @@ using namespace winrig;
 namespace blackbox {
 namespace {
 
-class TrayMenu : public BlackBoxTest {
-protected:
-    // A bound instance's menu, Exit chosen (the first row): its confirmation.
-    HWND ChooseExit(Child &chimelet)
-    {
-        WaitBound();
-        OpenMenu(chimelet);
-        PressMenuKeys(chimelet, {"down", "return"});
-        return WaitMessageBox(chimelet, kCaptionExit);
-    }
-};
+class TrayMenu : public BlackBoxTest {};
 
-struct MenuRow {
+struct MenuChoice {
     char const *name;
     char const *script;
-    bool rightButton;
-    std::vector<char const *> keys;
-    char const *command;  // what reaches Java, "<method><sig>[ args]"; NULL: nothing
+    std::vector<MenuRow> menu;  // what the script makes the menu show
+    UINT command;               // chosen by keys; 0: into Schedule, then Escape out of both menus
+    char const *call;           // what reaches Java, "<method><sig>[ args]"; NULL: nothing
+    bool rightButton = true;
 };
 
 // Each row is one opening of the menu in a fresh instance: the menu is built
@@ -38,32 +25,34 @@ struct MenuRow {
 // and nothing else, and the instance still ends cleanly afterwards.
 TEST_F(TrayMenu, EachRowRunsItsCommand)
 {
-    MenuRow const rows[] = {
-        {"About", "", true, Keys(Downs(2), {"return"}), "showAboutWindow()V"},
-        {"Help", "", true, Keys(Downs(3), {"return"}), "showHelpWindow()V"},
-        {"Reminders", "", true, Keys(Downs(4), {"return"}), "showReminderList()V"},
-        {"Templates", "", true, Keys(Downs(5), {"return"}), "showTemplateList()V"},
-        {"Categories", "", true, Keys(Downs(6), {"return"}), "showCategoryList()V"},
-        {"Sounds", "", true, Keys(Downs(7), {"return"}), "showSoundList()V"},
-        {"LeftButtonOpensTheSameMenu", "", false, Keys(Downs(4), {"return"}), "showReminderList()V"},
-        // Schedule: New Reminder, a separator, then one item per template.
-        {"ScheduleNewReminder", "templates \"A\" \"B\" \"C\"\n", true, Keys(Downs(8), {"right", "return"}),
+    std::vector<MenuRow> const plain = FullMenu(Schedule({}), NoEvents());
+    std::vector<MenuRow> const threeTemplates = FullMenu(Schedule({"A", "B", "C"}), NoEvents());
+    MenuChoice const rows[] = {
+        {"About", "", plain, cmd::kAbout, "showAboutWindow()V"},
+        {"Help", "", plain, cmd::kHelp, "showHelpWindow()V"},
+        {"Reminders", "", plain, cmd::kReminders, "showReminderList()V"},
+        {"Templates", "", plain, cmd::kTemplates, "showTemplateList()V"},
+        {"Categories", "", plain, cmd::kCategories, "showCategoryList()V"},
+        {"Sounds", "", plain, cmd::kSounds, "showSoundList()V"},
+        {"LeftButtonOpensTheSameMenu", "", plain, cmd::kReminders, "showReminderList()V", false},
+        {"ScheduleNewReminder", "templates \"A\" \"B\" \"C\"\n", threeTemplates, cmd::kNewReminder,
          "showNewReminderDialog()V"},
-        {"ScheduleThirdTemplate", "templates \"A\" \"B\" \"C\"\n", true,
-         Keys(Downs(8), {"right", "down", "down", "down", "return"}), "showEditReminderWithTemplate(I)V 2"},
+        {"ScheduleThirdTemplate", "templates \"A\" \"B\" \"C\"\n", threeTemplates, cmd::kFirstTemplate + 2,
+         "showEditReminderWithTemplate(I)V 2"},
         // A null element makes no item and takes no index.
-        {"TemplateAfterANullOne", "templates null \"A\" \"B\"\n", true,
-         Keys(Downs(8), {"right", "down", "down", "return"}), "showEditReminderWithTemplate(I)V 1"},
-        {"EventsAreForReadingOnly", "events \"09:30\" \"Dentist\"\n", true,
-         Keys(Downs(9), {"right", "return"}), NULL},
-        {"NoEventsShowsNoneThatDoesNothing", "events\n", true, Keys(Downs(9), {"right", "return"}), NULL},
-        {"DoNotDisturb", "donotdisturb 0\n", true, Keys(Downs(10), {"return"}), "showDoNotDisturb()V"},
-        {"ResumeReminders", "donotdisturb 1\n", true, Keys(Downs(10), {"return"}), "showDoNotDisturb()V"},
-        {"QuickReminder", "", true, Keys(Downs(11), {"return"}), "showQuickReminder()V"},
-        {"EscapeRunsNothing", "", true, Keys(Downs(8), {"right", "escape", "escape"}), NULL},
+        {"TemplateAfterANullOne", "templates null \"A\" \"B\"\n", FullMenu(Schedule({"A", "B"}, false), NoEvents()),
+         cmd::kFirstTemplate + 1, "showEditReminderWithTemplate(I)V 1"},
+        {"EventsAreForReadingOnly", "events \"09:30\" \"Dentist\"\n", FullMenu(Schedule({}), Events({"09:30    Dentist"})),
+         cmd::kFirstEvent, NULL},
+        {"NoEventsShowsNoneThatDoesNothing", "events\n", plain, cmd::kNoEvents, NULL},
+        {"DoNotDisturb", "donotdisturb 0\n", plain, cmd::kDoNotDisturb, "showDoNotDisturb()V"},
+        {"ResumeReminders", "donotdisturb 1\n", FullMenu(Schedule({}), NoEvents(), true), cmd::kDoNotDisturb,
+         "showDoNotDisturb()V"},
+        {"QuickReminder", "", plain, cmd::kQuickReminder, "showQuickReminder()V"},
+        {"EscapeRunsNothing", "", plain, 0, NULL},
     };
 
-    for (MenuRow const &row : rows) {
+    for (MenuChoice const &row : rows) {
         SCOPED_TRACE(row.name);
         ASSERT_NO_FATAL_FAILURE(BeginCase(row.name));
         WriteScript(row.script);
@@ -71,7 +60,14 @@ TEST_F(TrayMenu, EachRowRunsItsCommand)
         WaitBound();
 
         OpenMenu(*chimelet, row.rightButton);
-        PressMenuKeys(*chimelet, row.keys);
+        if (row.command) {
+            ChooseInMenu(*chimelet, row.command, row.menu);
+        } else {
+            std::vector<WPARAM> keys = KeysToChoose(row.menu, cmd::kNewReminder);
+            keys.back() = VK_ESCAPE;
+            keys.push_back(VK_ESCAPE);
+            PressMenuKeys(*chimelet, keys);
+        }
         EXPECT_TRUE(WaitUntil(kAppearMs, [&] { return FindVisibleMenus(chimelet->pid).empty(); }))
             << "the menu stayed open";
         SyncWithMonitor(*chimelet);
@@ -80,8 +76,8 @@ TEST_F(TrayMenu, EachRowRunsItsCommand)
         for (char const *query : {"getTemplateList()", "getEventsForToday()", "isDoNotDisturbOn()Z"})
             EXPECT_EQ(LogCount(std::string(kInvokeInterface) + query), 1) << query;
         std::vector<std::string> expected;
-        if (row.command)
-            expected.push_back(row.command);
+        if (row.call)
+            expected.push_back(row.call);
         EXPECT_EQ(CommandsRun(), expected);
 
         CloseAndExpectCleanExit(chimelet);
@@ -110,7 +106,7 @@ TEST_F(TrayMenu, ExitAnsweredNoChangesNothing)
 
     // The tray still works after a No.
     OpenMenu(*chimelet);
-    PressMenuKeys(*chimelet, Keys(Downs(4), {"return"}));
+    ChooseInMenu(*chimelet, cmd::kReminders);
     EXPECT_TRUE(WaitLog(std::string(kInvokeInterface) + "showReminderList()V"));
 
     CloseAndExpectCleanExit(chimelet);
