@@ -2,10 +2,18 @@
 
 #include "SupportInternal.h"
 
+#include <mutex>
+
 #include "fakejvm_control.h"
 #include "kelvarin.h"
 
-int DefaultButton(UINT type)
+static std::mutex sLock;
+static std::vector<ShownBox> sShownBoxes;
+static int sBoxAnswer;  // 0: the box's default button
+static std::vector<MenuRow> sLastMenu;
+static int sTrackedMenus;
+
+static int DefaultButton(UINT type)
 {
     switch (type & MB_TYPEMASK) {
     case MB_YESNO:
@@ -36,8 +44,55 @@ HWND MakeTestWindow()
                            wc.hInstance, NULL);
 }
 
-void ResetShellGlobals()
+void AnswerMessageBoxes(int answer)
 {
+    std::lock_guard<std::mutex> hold(sLock);
+    sBoxAnswer = answer;
+    sShownBoxes.clear();
+}
+
+std::vector<ShownBox> ShownMessageBoxes()
+{
+    std::lock_guard<std::mutex> hold(sLock);
+    return sShownBoxes;
+}
+
+int RecordShownBox(ShownBox const &box)
+{
+    std::lock_guard<std::mutex> hold(sLock);
+    sShownBoxes.push_back(box);
+    return sBoxAnswer ? sBoxAnswer : DefaultButton(box.type);
+}
+
+void RecordTrackedMenu(std::vector<MenuRow> const &rows)
+{
+    std::lock_guard<std::mutex> hold(sLock);
+    sLastMenu = rows;
+    ++sTrackedMenus;
+}
+
+std::vector<MenuRow> LastTrackedMenu()
+{
+    std::lock_guard<std::mutex> hold(sLock);
+    return sLastMenu;
+}
+
+int TrackedMenuCount()
+{
+    std::lock_guard<std::mutex> hold(sLock);
+    return sTrackedMenus;
+}
+
+void ResetTestProcess()
+{
+    ResetPlatform();
+    {
+        std::lock_guard<std::mutex> hold(sLock);
+        sShownBoxes.clear();
+        sBoxAnswer = 0;
+        sLastMenu.clear();
+        sTrackedMenus = 0;
+    }
     sg_iniFilePath[0] = '\0';
     sg_hMonitorThread = NULL;
     sg_monitorHwnd = NULL;

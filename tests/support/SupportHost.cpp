@@ -8,8 +8,6 @@
 #include <stdlib.h>
 #include <unistd.h>
 
-#include <mutex>
-
 #include "fakejvm_control.h"
 #include "winstub_control.h"
 
@@ -18,59 +16,14 @@ bool RunningUnderWine()
     return false;
 }
 
-static std::mutex sLock;
-static std::vector<ShownBox> sShownBoxes;
-static std::vector<MenuRow> sLastMenu;
-static int sTrackedMenus;
-
-void AnswerMessageBoxes(int answer)
-{
-    {
-        std::lock_guard<std::mutex> hold(sLock);
-        sShownBoxes.clear();
-    }
-    WinStub_SetMessageBoxHandler([answer](WinStubMessageBox const &shown) {
-        std::lock_guard<std::mutex> hold(sLock);
-        ShownBox box;
-        box.text = shown.text;
-        box.caption = shown.caption;
-        box.type = shown.type;
-        sShownBoxes.push_back(box);
-        return answer ? answer : DefaultButton(shown.type);
-    });
-}
-
-std::vector<ShownBox> ShownMessageBoxes()
-{
-    std::lock_guard<std::mutex> hold(sLock);
-    return sShownBoxes;
-}
-
 void ChooseInNextMenu(HWND owner, UINT command)
 {
     (void)owner;
     WinStub_SetTrackPopupMenuHandler([command](HMENU menu, UINT, int, int, HWND) -> UINT {
         std::vector<MenuRow> rows = ReadMenu(menu);
-        bool holds = HoldsCommand(rows, command);
-        {
-            std::lock_guard<std::mutex> hold(sLock);
-            sLastMenu = rows;
-            ++sTrackedMenus;
-        }
-        return holds ? command : 0;
+        RecordTrackedMenu(rows);
+        return HoldsCommand(rows, command) ? command : 0;
     });
-}
-
-std::vector<MenuRow> LastTrackedMenu()
-{
-    std::lock_guard<std::mutex> hold(sLock);
-    return sLastMenu;
-}
-
-int TrackedMenuCount()
-{
-    std::lock_guard<std::mutex> hold(sLock);
-    return sTrackedMenus;
 }
 
 // Wine shows unix files on drive Z:; the stand-in does the same.
@@ -144,15 +97,14 @@ std::string FakeJvmLibraryPath()
     return path;
 }
 
-void ResetTestProcess()
+void ResetPlatform()
 {
-    {
-        std::lock_guard<std::mutex> hold(sLock);
-        sShownBoxes.clear();
-        sLastMenu.clear();
-        sTrackedMenus = 0;
-    }
     WinStub_Reset();
-    AnswerMessageBoxes(0);
-    ResetShellGlobals();
+    WinStub_SetMessageBoxHandler([](WinStubMessageBox const &shown) {
+        ShownBox box;
+        box.text = shown.text;
+        box.caption = shown.caption;
+        box.type = shown.type;
+        return RecordShownBox(box);
+    });
 }

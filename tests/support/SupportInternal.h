@@ -4,10 +4,14 @@
 
 #include "TestSupport.h"
 
-// What a message box answers when its default button is pressed.
-int DefaultButton(UINT type);
+// The records of what the process showed, kept once for both halves; any
+// thread may call these. RecordShownBox returns the button to answer with:
+// the one AnswerMessageBoxes set, else the box's default button.
+int RecordShownBox(ShownBox const &box);
+void RecordTrackedMenu(std::vector<MenuRow> const &rows);
 
-// The shell's globals as a fresh process has them; the stand-in runtime reset.
-void ResetShellGlobals();
+// The platform's part of ResetTestProcess: its handlers and hooks as a
+// fresh test needs them.
+void ResetPlatform();
 
 #endif

@@ -6,9 +6,6 @@
 #include <stdio.h>
 #include <string.h>
 
-#include <mutex>
-
-
 bool RunningUnderWine()
 {
     return true;
@@ -23,10 +20,7 @@ bool RunningUnderWine()
 
 typedef int(WINAPI *MessageBoxAEntry)(HWND, LPCSTR, LPCSTR, UINT);
 
-static std::mutex sLock;
 static MessageBoxAEntry sRealMessageBoxA;
-static std::vector<ShownBox> sShownBoxes;
-static int sBoxAnswer;  // 0: the box's default button
 static thread_local HHOOK tBoxHook;
 static thread_local int tAnswerNow;
 
@@ -45,15 +39,11 @@ static LRESULT CALLBACK AnswerBoxHook(int code, WPARAM wParam, LPARAM lParam)
 
 static int WINAPI RecordingMessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type)
 {
-    {
-        std::lock_guard<std::mutex> hold(sLock);
-        ShownBox box;
-        box.text = text ? text : "";
-        box.caption = caption ? caption : "";
-        box.type = type;
-        sShownBoxes.push_back(box);
-        tAnswerNow = sBoxAnswer ? sBoxAnswer : DefaultButton(type);
-    }
+    ShownBox box;
+    box.text = text ? text : "";
+    box.caption = caption ? caption : "";
+    box.type = type;
+    tAnswerNow = RecordShownBox(box);
     tBoxHook = SetWindowsHookExA(WH_CBT, AnswerBoxHook, NULL, GetCurrentThreadId());
     int answer = sRealMessageBoxA(owner, text, caption, type);
     UnhookWindowsHookEx(tBoxHook);
@@ -90,19 +80,6 @@ static void *RedirectImport(char const *dll, char const *name, void *replacement
     return NULL;
 }
 
-void AnswerMessageBoxes(int answer)
-{
-    std::lock_guard<std::mutex> hold(sLock);
-    sBoxAnswer = answer;
-    sShownBoxes.clear();
-}
-
-std::vector<ShownBox> ShownMessageBoxes()
-{
-    std::lock_guard<std::mutex> hold(sLock);
-    return sShownBoxes;
-}
-
 // --- Menus ---
 //
 // A CBT hook on the owner's thread sees the popup window being made; a
@@ -110,8 +87,6 @@ std::vector<ShownBox> ShownMessageBoxes()
 // keys a user would, all inside TrackPopupMenu's own loop.
 
 static UINT sMenuChoice;
-static std::vector<MenuRow> sLastMenu;
-static int sTrackedMenus;
 static HHOOK sMenuHook;
 static HWND sPopup;
 static UINT_PTR sMenuTimer;
@@ -127,11 +102,7 @@ static void CALLBACK DriveOpenMenu(HWND, UINT, UINT_PTR, DWORD)
     HMENU menu = (HMENU)SendMessageA(popup, MN_GETHMENU, 0, 0);
     std::vector<MenuRow> rows = ReadMenu(menu);
     std::vector<WPARAM> keys = KeysToChoose(rows, sMenuChoice);
-    {
-        std::lock_guard<std::mutex> hold(sLock);
-        sLastMenu = rows;
-        ++sTrackedMenus;
-    }
+    RecordTrackedMenu(rows);
     if (keys.empty()) {
         EndMenu();
         return;
@@ -163,18 +134,6 @@ void ChooseInNextMenu(HWND owner, UINT command)
     if (sMenuHook)
         UnhookWindowsHookEx(sMenuHook);
     sMenuHook = SetWindowsHookExA(WH_CBT, WatchForPopup, NULL, GetWindowThreadProcessId(owner, NULL));
-}
-
-std::vector<MenuRow> LastTrackedMenu()
-{
-    std::lock_guard<std::mutex> hold(sLock);
-    return sLastMenu;
-}
-
-int TrackedMenuCount()
-{
-    std::lock_guard<std::mutex> hold(sLock);
-    return sTrackedMenus;
 }
 
 // --- Files ---
@@ -226,19 +185,11 @@ std::string FakeJvmLibraryPath()
     return path;
 }
 
-void ResetTestProcess()
+void ResetPlatform()
 {
-    {
-        std::lock_guard<std::mutex> hold(sLock);
-        if (!sRealMessageBoxA)
-            sRealMessageBoxA = (MessageBoxAEntry)RedirectImport("user32.dll", "MessageBoxA", (void *)RecordingMessageBoxA);
-        sShownBoxes.clear();
-        sBoxAnswer = 0;
-        sLastMenu.clear();
-        sTrackedMenus = 0;
-    }
+    if (!sRealMessageBoxA)
+        sRealMessageBoxA = (MessageBoxAEntry)RedirectImport("user32.dll", "MessageBoxA", (void *)RecordingMessageBoxA);
     if (sMenuHook)
         UnhookWindowsHookEx(sMenuHook);
     sMenuHook = NULL;
-    ResetShellGlobals();
 }
