@@ -15,16 +15,6 @@ class Startup : public BlackBoxTest {};
 
 std::string const kShowReminderList = "showReminderList()V";
 
-std::vector<HWND> VisibleTopLevelWindows(DWORD pid)
-{
-    std::vector<HWND> visible;
-    for (HWND hwnd : FindTopLevelWindows(NULL, pid)) {
-        if (IsWindowVisible(hwnd))
-            visible.push_back(hwnd);
-    }
-    return visible;
-}
-
 // One instance: a single ghost window that is never seen (not visible, not
 // on the taskbar), a tray icon titled "Chimelet", bound once main() has
 // returned; a WM_CLOSE from outside removes the icon and quits Java.
@@ -42,7 +32,7 @@ TEST_F(Startup, FirstInstanceHasOnlyATrayIconAndEndsOnWmClose)
     EXPECT_FALSE(facts.visible);
     EXPECT_EQ(facts.exStyle & WS_EX_APPWINDOW, 0) << "it would get a taskbar button once shown";
     EXPECT_EQ(facts.owner, (HWND)NULL);
-    EXPECT_TRUE(VisibleTopLevelWindows(first->pid).empty()) << "the process shows a window";
+    EXPECT_TRUE(FindVisibleWindows(NULL, first->pid).empty()) << "the process shows a window";
     EXPECT_EQ(ReadTrayTooltip(icon, 3000), "Chimelet");
 
     int mainAt = LogIndex(kInvokeMain);

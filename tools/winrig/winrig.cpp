@@ -107,6 +107,16 @@ std::vector<HWND> FindTopLevelWindows(char const *className, DWORD pid)
     return search.found;
 }
 
+std::vector<HWND> FindVisibleWindows(char const *className, DWORD pid)
+{
+    std::vector<HWND> visible;
+    for (HWND hwnd : FindTopLevelWindows(className, pid)) {
+        if (IsWindowVisible(hwnd))
+            visible.push_back(hwnd);
+    }
+    return visible;
+}
+
 std::string SendGetText(HWND hwnd, DWORD timeoutMs)
 {
     char text[1024];
@@ -197,12 +207,10 @@ std::string ReadTrayTooltip(HWND icon, DWORD timeoutMs)
 
     std::string text;
     WaitUntil(timeoutMs, [&] {
-        for (HWND tip : FindTopLevelWindows(kTooltipClass, trayProcess)) {
-            if (IsWindowVisible(tip)) {
-                text = SendGetText(tip);
-                if (!text.empty())
-                    return true;
-            }
+        for (HWND tip : FindVisibleWindows(kTooltipClass, trayProcess)) {
+            text = SendGetText(tip);
+            if (!text.empty())
+                return true;
         }
         return false;
     }, 50);
@@ -215,12 +223,7 @@ std::string ReadTrayTooltip(HWND icon, DWORD timeoutMs)
 
 std::vector<HWND> FindVisibleMenus(DWORD pid)
 {
-    std::vector<HWND> visible;
-    for (HWND menu : FindTopLevelWindows(kMenuClass, pid)) {
-        if (IsWindowVisible(menu))
-            visible.push_back(menu);
-    }
-    return visible;
+    return FindVisibleWindows(kMenuClass, pid);
 }
 
 UINT MenuKeyFromName(char const *name)
@@ -276,9 +279,7 @@ bool VisibleMenusRect(RECT *outRect, DWORD pid)
 
 HWND FindMessageBox(char const *caption, DWORD pid)
 {
-    for (HWND box : FindTopLevelWindows(kDialogClass, pid)) {
-        if (!IsWindowVisible(box))
-            continue;
+    for (HWND box : FindVisibleWindows(kDialogClass, pid)) {
         if (!caption || DescribeWindow(box).title == caption)
             return box;
     }

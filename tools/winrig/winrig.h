@@ -89,6 +89,9 @@ WindowFacts DescribeWindow(HWND hwnd);
 // windows excluded), of one process when pid is nonzero, in z-order.
 std::vector<HWND> FindTopLevelWindows(char const *className, DWORD pid = 0);
 
+// The visible ones among those.
+std::vector<HWND> FindVisibleWindows(char const *className, DWORD pid = 0);
+
 // Sends WM_GETTEXT (GetWindowTextA does not send it to another process's
 // window, and some controls keep their text only there). "" on failure or
 // when the window does not answer within timeoutMs.
