@@ -345,12 +345,6 @@ void CheckUseSpecificVM(char const *iniFileName, unsigned long outSize)
 
 } // namespace
 
-extern "C" int LLVMFuzzerInitialize(int *, char ***)
-{
-    FuzzKeepStderr();
-    return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(uint8_t const *data, size_t size)
 {
     FuzzedDataProvider in(data, size);

@@ -6,8 +6,8 @@
 // runtime describes every Java exception there, and at thousands of runs a
 // second that output costs more than the shell does. libFuzzer keeps its own
 // copy of the stream for its reports; FuzzKeepStderr keeps one for ours. It
-// must run in LLVMFuzzerInitialize, which libFuzzer calls before it closes
-// the stream.
+// runs in LLVMFuzzerInitialize (FuzzStart.cpp, linked into every target),
+// which libFuzzer calls before it closes the stream.
 #ifndef CHIMELET_FUZZ_CHECK_H
 #define CHIMELET_FUZZ_CHECK_H
 

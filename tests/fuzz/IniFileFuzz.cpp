@@ -142,12 +142,6 @@ void CheckResult(std::string const &modulePath, unsigned long size, std::string 
 
 } // namespace
 
-extern "C" int LLVMFuzzerInitialize(int *, char ***)
-{
-    FuzzKeepStderr();
-    return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(uint8_t const *data, size_t size)
 {
     FuzzedDataProvider in(data, size);

@@ -493,12 +493,6 @@ void CheckCommandRan(Run const &run, ULONG_PTR data, int invokesBefore, int boxe
 
 } // namespace
 
-extern "C" int LLVMFuzzerInitialize(int *, char ***)
-{
-    FuzzKeepStderr();
-    return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(uint8_t const *data, size_t size)
 {
     FuzzedDataProvider in(data, size);
