@@ -50,6 +50,27 @@ UINT const kFirstTemplate = 4000;  // template item i runs showEditReminderWithT
 UINT const kFirstEvent = 8005;     // events run nothing
 }  // namespace cmd
 
+// The rows that run a Java interface method of their own, without argument
+// and answering void: every suite's pass over the menu starts from these.
+struct PlainCommand {
+    char const *name;
+    UINT command;
+    char const *method;
+};
+inline constexpr PlainCommand kPlainCommands[] = {
+    {"About", cmd::kAbout, "showAboutWindow"},
+    {"Help", cmd::kHelp, "showHelpWindow"},
+    {"Reminders", cmd::kReminders, "showReminderList"},
+    {"Templates", cmd::kTemplates, "showTemplateList"},
+    {"Categories", cmd::kCategories, "showCategoryList"},
+    {"Sounds", cmd::kSounds, "showSoundList"},
+    {"Do Not Disturb", cmd::kDoNotDisturb, "showDoNotDisturb"},
+    {"Quick Reminder", cmd::kQuickReminder, "showQuickReminder"},
+    {"New Reminder", cmd::kNewReminder, "showNewReminderDialog"},
+};
+// What a template item runs, with the template's index as argument.
+char const kTemplateMethod[] = "showEditReminderWithTemplate";
+
 // The whole tray menu around these two submenus' rows, as the user sees it.
 std::vector<MenuRow> FullMenu(std::vector<MenuRow> schedule, std::vector<MenuRow> events, bool suspended = false);
 

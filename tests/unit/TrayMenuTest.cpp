@@ -128,87 +128,6 @@ TEST_F(TrayMenu, AMissingInterfaceClassIsReportedByEachBuild)
     EXPECT_EQ(BoundJava::Violations(), "");
 }
 
-struct DispatchCase {
-    ULONG_PTR data;
-    std::string line;  // "" runs nothing in Java
-};
-
-TEST_F(TrayMenu, EachItemDataRunsItsCommand)
-{
-    BoundJava java;
-    ASSERT_TRUE(java.Started());
-    HWND const owner = (HWND)0;  // SetForegroundWindow on no window is harmless
-
-    DispatchCase const cases[] = {
-        {995, InvokeLine("showHelpWindow", "()V")},
-        {999, InvokeLine("showAboutWindow", "()V")},
-        {1001, InvokeLine("showReminderList", "()V")},
-        {1002, InvokeLine("showTemplateList", "()V")},
-        {1003, InvokeLine("showCategoryList", "()V")},
-        {1004, InvokeLine("showSoundList", "()V")},
-        {2001, InvokeLine("showDoNotDisturb", "()V")},
-        {3001, InvokeLine("showQuickReminder", "()V")},
-        {8002, InvokeLine("showNewReminderDialog", "()V")},
-        {4000, InvokeLine("showEditReminderWithTemplate", "(I)V", "0")},
-        {4001, InvokeLine("showEditReminderWithTemplate", "(I)V", "1")},
-        {4999, InvokeLine("showEditReminderWithTemplate", "(I)V", "999")},
-        {5000, ""},
-        {3999, ""},
-        {8004, ""},
-        {8005, ""},
-        {8404, ""},
-        {9000, ""},
-        {1, ""},
-        {2, ""},
-        {0, ""},
-        {(ULONG_PTR)-1, ""},
-    };
-    for (DispatchCase const &c : cases) {
-        SCOPED_TRACE(c.data);
-        int const before = BoundJava::Count("invoke ");
-        RunMenuCommand(owner, c.data);
-        EXPECT_EQ(BoundJava::Count("invoke "), before + (c.line.empty() ? 0 : 1));
-        if (!c.line.empty())
-            EXPECT_EQ(BoundJava::Count(c.line), 1);
-    }
-
-    // Exit asks first; No leaves everything as it was.
-    AnswerMessageBoxes(IDNO);
-    RunMenuCommand(owner, 9990);
-    ASSERT_EQ(ShownMessageBoxes().size(), 1u);
-    EXPECT_EQ(ShownMessageBoxes()[0].caption, "Exit Chimelet?");
-    EXPECT_EQ(BoundJava::Count(InvokeLine("quit", "()V")), 0);
-}
-
-TEST_F(TrayMenu, LocatesItemsAnywhereInTheTree)
-{
-    BoundJava java(JavaScript().Templates({"A", "B"}).Events({"x", "y"}).Text());
-    ASSERT_TRUE(java.Started());
-    HMENU menu = BuildNotifyIconMenu();
-
-    struct {
-        UINT id;
-        int found;
-        ULONG_PTR data;
-    } const cases[] = {{9990, 1, 9990}, {3001, 1, 3001}, {4001, 1, 4001}, {8005, 1, 8005},
-                       {8002, 1, 8002}, {4002, 0, 0}, {0, 0, 0}, {7777, 0, 0}};
-    for (auto const &c : cases) {
-        SCOPED_TRACE(c.id);
-        MENUITEMINFOA info;
-        memset(&info, 0x81, sizeof info);
-        info.cbSize = offsetof(MENUITEMINFOA, hbmpItem);
-        info.fMask = MIIM_ID | MIIM_SUBMENU | MIIM_DATA;
-        int found = LocateMenuItemWithIDInMenu(menu, c.id, &info);
-        EXPECT_EQ(found != 0, c.found != 0);
-        if (found) {
-            EXPECT_EQ(info.wID, c.id);
-            EXPECT_EQ(info.dwItemData, c.data);
-            EXPECT_EQ(info.hSubMenu, (HMENU)NULL);
-        }
-    }
-    DestroyMenu(menu);
-}
-
 void DrainMessages()
 {
     MSG msg;
@@ -216,49 +135,94 @@ void DrainMessages()
         DispatchMessageA(&msg);
 }
 
-// A click opens the menu at the cursor; the choice runs after it closed.
-TEST_F(TrayMenu, AClickOpensTheMenuAndRunsTheChoice)
+std::string TemplateLine(int index)
+{
+    return InvokeLine(kTemplateMethod, "(I)V", std::to_string(index));
+}
+
+struct ChoiceCase {
+    std::string name;
+    ULONG_PTR command;
+    std::string line;  // the Java call it makes; "" none
+    LPARAM mouse = WM_RBUTTONDOWN;
+};
+
+// Each row is one choice. A command the open menu holds is chosen in it by a
+// click, as a user chooses it, and the menu read back while it was open must
+// be the one Java's answers ask for; any other value is handed to
+// RunMenuCommand as item data, the way a nonsensical answer of the platform
+// would reach it. Java switches Do Not Disturb each time it is chosen: the
+// next menu offers to resume.
+TEST_F(TrayMenu, EachChoiceRunsItsCommand)
 {
     BoundJava java(JavaScript().Templates({"A", "B"}).Events({"x", "y"}).DoNotDisturbSwitchedByJava().Text());
     ASSERT_TRUE(java.Started());
     HWND owner = MakeTestWindow();
     ASSERT_TRUE(owner);
+    sg_monitorHwnd = owner;
 
-    // Java toggles Do Not Disturb when it is chosen: the next menu offers to resume.
-    struct {
-        char const *name;
-        LPARAM mouse;
-        UINT choose;
-        std::string line;  // "" runs nothing
-        bool suspended;  // what the menu offers for row 15
-    } const cases[] = {
-        {"right button, template B", WM_RBUTTONDOWN, 4001, InvokeLine("showEditReminderWithTemplate", "(I)V", "1"),
-         false},
-        {"New Reminder", WM_RBUTTONDOWN, 8002, InvokeLine("showNewReminderDialog", "()V"), false},
-        {"Quick Reminder, the last row", WM_RBUTTONDOWN, 3001, InvokeLine("showQuickReminder", "()V"),
-         false},
-        {"an event runs nothing", WM_RBUTTONDOWN, 8005, "", false},
-        {"left button, Do Not Disturb", WM_LBUTTONDOWN, 2001, InvokeLine("showDoNotDisturb", "()V"), false},
-        {"Resume Reminders runs the same", WM_RBUTTONDOWN, 2001, InvokeLine("showDoNotDisturb", "()V"),
-         true},
-        {"dismissed", WM_RBUTTONDOWN, 0, "", false},
+    std::vector<ChoiceCase> cases;
+    for (PlainCommand const &c : kPlainCommands)
+        cases.push_back({c.name, c.command, InvokeLine(c.method, "()V")});
+    std::vector<ChoiceCase> const more = {
+        {"Resume Reminders runs the same", cmd::kDoNotDisturb, InvokeLine("showDoNotDisturb", "()V")},
+        {"left button, Reminders", cmd::kReminders, InvokeLine("showReminderList", "()V"), WM_LBUTTONDOWN},
+        {"template A", cmd::kFirstTemplate, TemplateLine(0)},
+        {"template B, the last row of Schedule", cmd::kFirstTemplate + 1, TemplateLine(1)},
+        {"an event runs nothing", cmd::kFirstEvent, ""},
+        {"dismissed", 0, ""},
+        // Values the menu does not hold, as item data.
+        {"the last template command", 4999, TemplateLine(999)},
+        {"past the templates", 5000, ""},
+        {"before the templates", 3999, ""},
+        {"None", cmd::kNoEvents, ""},
+        {"the last event command", 8404, ""},
+        {"a separator", 9000, ""},
+        {"the Schedule entry and the template separator", 1, ""},
+        {"the Events For Today entry", 2, ""},
+        {"all 32 bits set", 0xFFFFFFFFu, ""},
+        {"all bits set", (ULONG_PTR)-1, ""},
     };
-    int opened = 0;
-    for (auto const &c : cases) {
-        SCOPED_TRACE(c.name);
-        int const before = BoundJava::Count("invoke ");
-        ChooseInNextMenu(owner, c.choose);
-        MouseDownOnNotifyIcon(owner, kNotifyIconId, c.mouse);
-        DrainMessages();
+    cases.insert(cases.end(), more.begin(), more.end());
+    if (sizeof(ULONG_PTR) > 4)  // a template command in the low half only is none
+        cases.push_back({"a template command above 32 bits", (ULONG_PTR)0xFFFFFFFFu + 1 + cmd::kFirstTemplate, ""});
 
-        EXPECT_EQ(TrackedMenuCount(), ++opened);
-        EXPECT_EQ(Describe(LastTrackedMenu()),
-                  Describe(FullMenu(Schedule({"A", "B"}), Events({"x    y"}), c.suspended)));
-        // Three questions to build the menu, then the command if any.
-        EXPECT_EQ(BoundJava::Count("invoke "), before + 3 + (c.line.empty() ? 0 : 1));
+    bool suspended = false;
+    int opened = 0;
+    for (ChoiceCase const &c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<MenuRow> const menu = FullMenu(Schedule({"A", "B"}), Events({"x    y"}), suspended);
+        bool const inMenu = c.command == 0 || (c.command == (UINT)c.command && HoldsCommand(menu, (UINT)c.command));
+        int const before = BoundJava::Count("invoke ");
+        int const linesBefore = c.line.empty() ? 0 : BoundJava::Count(c.line);
+        if (inMenu) {
+            ChooseInNextMenu(owner, (UINT)c.command);
+            MouseDownOnNotifyIcon(owner, kNotifyIconId, c.mouse);
+            DrainMessages();
+            EXPECT_EQ(TrackedMenuCount(), ++opened);
+            EXPECT_EQ(Describe(LastTrackedMenu()), Describe(menu));
+        } else {
+            RunMenuCommand(owner, c.command);
+        }
+        // Three questions build the menu; then the command, if any.
+        EXPECT_EQ(BoundJava::Count("invoke "), before + (inMenu ? 3 : 0) + (c.line.empty() ? 0 : 1));
         if (!c.line.empty())
-            EXPECT_GE(BoundJava::Count(c.line), 1);
+            EXPECT_EQ(BoundJava::Count(c.line), linesBefore + 1);
+        if (c.command == cmd::kDoNotDisturb)
+            suspended = !suspended;
     }
+
+    // Exit asks, once the menu has closed; No leaves everything as it was.
+    AnswerMessageBoxes(IDNO);
+    ChooseInNextMenu(owner, cmd::kExit);
+    MouseDownOnNotifyIcon(owner, kNotifyIconId, WM_RBUTTONDOWN);
+    ASSERT_EQ(ShownMessageBoxes().size(), 1u);
+    EXPECT_EQ(ShownMessageBoxes()[0].caption, "Exit Chimelet?");
+    EXPECT_EQ(ShownMessageBoxes()[0].text,
+              "Are you sure you wish to exit Chimelet? You will stop receiving any reminders!");
+    EXPECT_EQ(BoundJava::Count(InvokeLine("quit", "()V")), 0);
+    DrainMessages();
+
     EXPECT_EQ(BoundJava::Violations(), "");
     DestroyWindow(owner);
 }
@@ -269,30 +233,13 @@ TEST_F(TrayMenu, OnlyAButtonPressOpensIt)
     ASSERT_TRUE(java.Started());
     HWND owner = MakeTestWindow();
     LPARAM const others[] = {WM_LBUTTONUP, WM_RBUTTONUP, WM_LBUTTONDBLCLK, WM_RBUTTONDBLCLK, WM_MBUTTONDOWN,
-                             WM_MOUSEMOVE, 0};
+                             WM_MBUTTONUP, WM_MBUTTONDBLCLK, WM_MOUSEMOVE, 0};
     for (LPARAM mouse : others) {
         SCOPED_TRACE(mouse);
         MouseDownOnNotifyIcon(owner, kNotifyIconId, mouse);
     }
     EXPECT_EQ(TrackedMenuCount(), 0);
     EXPECT_EQ(BoundJava::Count("invoke "), 0);
-    DestroyWindow(owner);
-}
-
-TEST_F(TrayMenu, ExitAsksAfterTheMenuHasClosed)
-{
-    BoundJava java;
-    ASSERT_TRUE(java.Started());
-    HWND owner = MakeTestWindow();
-    sg_monitorHwnd = owner;
-    AnswerMessageBoxes(IDNO);
-    ChooseInNextMenu(owner, 9990);
-    MouseDownOnNotifyIcon(owner, kNotifyIconId, WM_RBUTTONDOWN);
-    ASSERT_EQ(ShownMessageBoxes().size(), 1u);
-    EXPECT_EQ(ShownMessageBoxes()[0].text,
-              "Are you sure you wish to exit Chimelet? You will stop receiving any reminders!");
-    EXPECT_EQ(BoundJava::Count(InvokeLine("quit", "()V")), 0);
-    DrainMessages();
     DestroyWindow(owner);
 }
 
@@ -323,6 +270,36 @@ TEST_F(TrayMenu, OpensAtTheCursorAndLeavesNoMenuBehind)
     MouseDownOnNotifyIcon(owner, kNotifyIconId, WM_RBUTTONDOWN);
     EXPECT_EQ(WinStub_TrackCalls().size(), 1u);
     EXPECT_EQ(WinStub_LiveHandles().menus, menusBefore);
+    DestroyWindow(owner);
+}
+
+// A platform that answers an ID the menu does not hold (a broken
+// TrackPopupMenu; a real one cannot be made to) runs nothing: the command
+// is the item data of the item found, and no item has such an ID.
+TEST_F(TrayMenu, AnIdTheMenuDoesNotHoldRunsNothing)
+{
+    BoundJava java(JavaScript().Templates({"A", "B"}).Events({"x", "y"}).Text());
+    ASSERT_TRUE(java.Started());
+    HWND owner = MakeTestWindow();
+    struct {
+        UINT id;
+        std::string line;  // "" none
+    } const cases[] = {
+        {cmd::kFirstTemplate + 1, TemplateLine(1)},  // held: the answer does reach the dispatch
+        {cmd::kFirstTemplate + 2, ""},               // a template the menu does not show
+        {1, ""},                                     // the Schedule entry and the template separator
+        {7777, ""},
+        {0xFFFFFFFFu, ""},
+    };
+    for (auto const &c : cases) {
+        SCOPED_TRACE(c.id);
+        WinStub_SetTrackPopupMenuHandler([&](HMENU, UINT, int, int, HWND) -> UINT { return c.id; });
+        int const before = BoundJava::Count("invoke ");
+        MouseDownOnNotifyIcon(owner, kNotifyIconId, WM_RBUTTONDOWN);
+        EXPECT_EQ(BoundJava::Count("invoke "), before + 3 + (c.line.empty() ? 0 : 1));
+        if (!c.line.empty())
+            EXPECT_EQ(BoundJava::Count(c.line), 1);
+    }
     DestroyWindow(owner);
 }
 
