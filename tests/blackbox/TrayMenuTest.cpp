@@ -12,13 +12,18 @@ namespace {
 class TrayMenu : public BlackBoxTest {};
 
 struct MenuChoice {
-    char const *name;
+    std::string name;
     char const *script;
     std::vector<MenuRow> menu;  // what the script makes the menu show
     UINT command;               // chosen by keys; 0: into Schedule, then Escape out of both menus
-    char const *call;           // what reaches Java, "<method><sig>[ args]"; NULL: nothing
+    std::string call;           // what reaches Java, "<method><sig>[ args]"; "": nothing
     bool rightButton = true;
 };
+
+std::string TemplateCall(int index)
+{
+    return std::string(kTemplateMethod) + "(I)V " + std::to_string(index);
+}
 
 // Each row is one opening of the menu in a fresh instance: the menu is built
 // from Java's answers (asked once each), the chosen row runs its method once
@@ -26,31 +31,24 @@ struct MenuChoice {
 TEST_F(TrayMenu, EachRowRunsItsCommand)
 {
     std::vector<MenuRow> const plain = FullMenu(Schedule({}), NoEvents());
-    std::vector<MenuRow> const threeTemplates = FullMenu(Schedule({"A", "B", "C"}), NoEvents());
-    MenuChoice const rows[] = {
-        {"About", "", plain, cmd::kAbout, "showAboutWindow()V"},
-        {"Help", "", plain, cmd::kHelp, "showHelpWindow()V"},
-        {"Reminders", "", plain, cmd::kReminders, "showReminderList()V"},
-        {"Templates", "", plain, cmd::kTemplates, "showTemplateList()V"},
-        {"Categories", "", plain, cmd::kCategories, "showCategoryList()V"},
-        {"Sounds", "", plain, cmd::kSounds, "showSoundList()V"},
+    std::vector<MenuChoice> rows;
+    for (PlainCommand const &c : kPlainCommands)
+        rows.push_back({c.name, "", plain, c.command, std::string(c.method) + "()V"});
+    std::vector<MenuChoice> const more = {
         {"LeftButtonOpensTheSameMenu", "", plain, cmd::kReminders, "showReminderList()V", false},
-        {"ScheduleNewReminder", "templates \"A\" \"B\" \"C\"\n", threeTemplates, cmd::kNewReminder,
-         "showNewReminderDialog()V"},
-        {"ScheduleThirdTemplate", "templates \"A\" \"B\" \"C\"\n", threeTemplates, cmd::kFirstTemplate + 2,
-         "showEditReminderWithTemplate(I)V 2"},
+        {"ThirdTemplate", "templates \"A\" \"B\" \"C\"\n", FullMenu(Schedule({"A", "B", "C"}), NoEvents()),
+         cmd::kFirstTemplate + 2, TemplateCall(2)},
         // A null element makes no item and takes no index.
         {"TemplateAfterANullOne", "templates null \"A\" \"B\"\n", FullMenu(Schedule({"A", "B"}, false), NoEvents()),
-         cmd::kFirstTemplate + 1, "showEditReminderWithTemplate(I)V 1"},
+         cmd::kFirstTemplate + 1, TemplateCall(1)},
         {"EventsAreForReadingOnly", "events \"09:30\" \"Dentist\"\n", FullMenu(Schedule({}), Events({"09:30    Dentist"})),
-         cmd::kFirstEvent, NULL},
-        {"NoEventsShowsNoneThatDoesNothing", "events\n", plain, cmd::kNoEvents, NULL},
-        {"DoNotDisturb", "donotdisturb 0\n", plain, cmd::kDoNotDisturb, "showDoNotDisturb()V"},
+         cmd::kFirstEvent, ""},
+        {"NoEventsShowsNoneThatDoesNothing", "events\n", plain, cmd::kNoEvents, ""},
         {"ResumeReminders", "donotdisturb 1\n", FullMenu(Schedule({}), NoEvents(), true), cmd::kDoNotDisturb,
          "showDoNotDisturb()V"},
-        {"QuickReminder", "", plain, cmd::kQuickReminder, "showQuickReminder()V"},
-        {"EscapeRunsNothing", "", plain, 0, NULL},
+        {"EscapeRunsNothing", "", plain, 0, ""},
     };
+    rows.insert(rows.end(), more.begin(), more.end());
 
     for (MenuChoice const &row : rows) {
         SCOPED_TRACE(row.name);
@@ -76,7 +74,7 @@ TEST_F(TrayMenu, EachRowRunsItsCommand)
         for (char const *query : {"getTemplateList()", "getEventsForToday()", "isDoNotDisturbOn()Z"})
             EXPECT_EQ(LogCount(std::string(kInvokeInterface) + query), 1) << query;
         std::vector<std::string> expected;
-        if (row.call)
+        if (!row.call.empty())
             expected.push_back(row.call);
         EXPECT_EQ(CommandsRun(), expected);
 

@@ -72,6 +72,12 @@ std::vector<std::string> const kTextsEvents = {
     "\xC3\xA9t\xC3\xA9    \xE2\x82\xAC 5",
 };
 
+// A template item's line in the call log.
+std::string TemplateCall(int index)
+{
+    return std::string(kTemplateMethod) + " " + std::to_string(index);
+}
+
 std::string Thrown(std::string const &method)
 {
     return "java.lang.RuntimeException: test data asks " + method + " to throw";
@@ -134,27 +140,24 @@ std::vector<Scenario> BuildScenarios()
     s = Scenario();
     s.name = "main";
     s.purpose = "every tray command reaches Java; Exit No changes nothing, Exit Yes ends the run";
-    s.steps = {
-        Do(Act::SecondStart, {"showReminderList"}),
-        Choose(kAbout, {"showAboutWindow"}, SampleMenu()),
-        Choose(kHelp, {"showHelpWindow"}),
-        Choose(kReminders, {"showReminderList"}),
-        Choose(kTemplates, {"showTemplateList"}),
-        Choose(kCategories, {"showCategoryList"}),
-        Choose(kSounds, {"showSoundList"}),
-        Choose(kQuickReminder, {"showQuickReminder"}),
-        Choose(kNewReminder, {"showNewReminderDialog"}),
-        Choose(kFirstTemplate, {"showEditReminderWithTemplate 0"}),
-        Choose(kFirstTemplate + 2, {"showEditReminderWithTemplate 2"}),
+    s.steps = {Do(Act::SecondStart, {"showReminderList"})};
+    // Java switches Do Not Disturb each time it is chosen.
+    bool suspended = false;
+    for (PlainCommand const &c : kPlainCommands) {
+        s.steps.push_back(Choose(c.command, {c.method}, SampleMenu(suspended)));
+        suspended = suspended != (c.command == kDoNotDisturb);
+    }
+    s.steps.insert(s.steps.end(), {
+        Choose(kFirstTemplate, {TemplateCall(0)}, SampleMenu(suspended)),
+        Choose(kFirstTemplate + 2, {TemplateCall(2)}),
         Choose(kFirstEvent, {}),
         Choose(0, {}),
-        Choose(kDoNotDisturb, {"showDoNotDisturb"}, SampleMenu(false)),
         Choose(kDoNotDisturb, {"showDoNotDisturb"}, SampleMenu(true)),
         ChooseLeft(kReminders, {"showReminderList"}, SampleMenu(false)),
         Do(Act::ExitNo, {}, SampleMenu()),
         // No changed nothing: the same menu, and Java still answers.
         Do(Act::ExitYes, kQuitEnd, SampleMenu()),
-    };
+    });
     s.boxes = {kExitBox, kExitBox};
     s.lines = {{"main", 1}, {"quit", 1}, {"application end", 1}};
     table.push_back(s);
@@ -197,7 +200,7 @@ std::vector<Scenario> BuildScenarios()
     s.purpose = "getEventsForToday throws: Events For Today is empty, the rest works";
     s.data = std::string(kThrowData) + "throw=getEventsForToday\n";
     s.steps = {
-        Choose(kFirstTemplate + 1, {"showEditReminderWithTemplate 1"},
+        Choose(kFirstTemplate + 1, {TemplateCall(1)},
                Menu(Schedule(kThrowTemplates), Events({}))),
         Choose(kCategories, {"showCategoryList"}, Menu(Schedule(kThrowTemplates), Events({}))),
         Do(Act::ExitYes, kQuitEnd),
@@ -355,7 +358,7 @@ std::vector<Scenario> BuildScenarios()
     s.purpose = "1200 templates and 500 events: 999 and 400 items, the frame's references kept low";
     s.data = "templates=1200\nevents=500\n";
     s.steps = {
-        Choose(kFirstTemplate + 998, {"showEditReminderWithTemplate 998"}, BigMenu()),
+        Choose(kFirstTemplate + 998, {TemplateCall(998)}, BigMenu()),
         Choose(kFirstEvent + 399, {}, BigMenu()),
         Openings(20, BigMenu()),
         HoldRefs(kLocalRefCapacity),
@@ -370,7 +373,7 @@ std::vector<Scenario> BuildScenarios()
     s.purpose = "texts as the VM gives them: modified UTF-8, overlong ones cut at 1023 bytes";
     s.data = kTextsData;
     s.steps = {
-        Choose(kFirstTemplate + 2, {"showEditReminderWithTemplate 2"},
+        Choose(kFirstTemplate + 2, {TemplateCall(2)},
                Menu(Schedule(kTextsTemplates), Events(kTextsEvents))),
         Do(Act::ExitYes, kQuitEnd),
     };
