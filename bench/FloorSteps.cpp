@@ -15,17 +15,10 @@
 // With all three it does what Chimelet does up to its icon, without the Java
 // start. Its window class is the floor's; closing it ends the program.
 
-#include <windows.h>
-#include <shellapi.h>
-
-#include <string.h>
-
+#include "FloorWindow.h"
 #include "resource.h"
 
-static char const kClassName[] = "ChimeletBenchFloor";
 static char const kMutexName[] = "ChimeletBenchFloorMutex";
-UINT const WM_TRAY_CALLBACK = WM_USER + 101;
-UINT const kIconId = 1;
 
 static bool sShellClass;
 
@@ -34,64 +27,24 @@ static bool sShellClass;
 // drop.
 void *gChimeletImports[] = {(void *)&RegCloseKey, (void *)&GetStockObject};
 
-static void FillIconData(NOTIFYICONDATAA *nid, HWND hwnd)
-{
-    memset(nid, 0, sizeof *nid);
-    nid->cbSize = NOTIFYICONDATAA_V1_SIZE;
-    nid->hWnd = hwnd;
-    nid->uID = kIconId;
-}
-
-static LRESULT CALLBACK FloorWndProc(HWND hWnd, UINT messg, WPARAM wParam, LPARAM lParam)
-{
-    if (messg == WM_DESTROY) {
-        NOTIFYICONDATAA nid;
-        FillIconData(&nid, hWnd);
-        Shell_NotifyIconA(NIM_DELETE, &nid);
-        PostQuitMessage(0);
-        return 0;
-    }
-    return DefWindowProcA(hWnd, messg, wParam, lParam);
-}
-
 static HWND MakeWindow()
 {
-    HINSTANCE self = GetModuleHandleA(NULL);
     WNDCLASSA wc;
     memset(&wc, 0, sizeof wc);
-    wc.lpfnWndProc = FloorWndProc;
-    wc.hInstance = self;
-    wc.lpszClassName = kClassName;
     if (sShellClass) {
         RegisterWindowMessageA("TaskbarCreated");
         wc.hIcon = LoadIconA(NULL, IDI_APPLICATION);
         wc.hCursor = LoadCursorA(NULL, IDC_ARROW);
         wc.hbrBackground = (HBRUSH)GetStockObject(WHITE_BRUSH);
     }
-    RegisterClassA(&wc);
-    return CreateWindowExA(0, kClassName, kClassName, WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, CW_USEDEFAULT,
-                           CW_USEDEFAULT, CW_USEDEFAULT, NULL, NULL, self, NULL);
+    return MakeFloorWindow(wc);
 }
 
-static void AddIconAndRun(HWND hwnd)
+static void AddChimeletIconAndRun(HWND hwnd)
 {
-    HINSTANCE self = GetModuleHandleA(NULL);
     char tip[64];
-    LoadStringA(self, IDS_PRODUCT_NAME, tip, sizeof tip);
-
-    NOTIFYICONDATAA nid;
-    FillIconData(&nid, hwnd);
-    nid.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
-    nid.uCallbackMessage = WM_TRAY_CALLBACK;
-    nid.hIcon = (HICON)LoadImageA(self, IDI_TRAY_ICON_NAME, IMAGE_ICON, 16, 16, LR_DEFAULTCOLOR);
-    lstrcpynA(nid.szTip, tip, sizeof nid.szTip);
-    Shell_NotifyIconA(NIM_ADD, &nid);
-    if (nid.hIcon)
-        DestroyIcon(nid.hIcon);
-
-    MSG msg;
-    while (GetMessageA(&msg, NULL, 0, 0) > 0)
-        DispatchMessageA(&msg);
+    LoadStringA(GetModuleHandleA(NULL), IDS_PRODUCT_NAME, tip, sizeof tip);
+    AddIconAndRun(hwnd, IDI_TRAY_ICON_NAME, tip);
 }
 
 static DWORD WINAPI WindowThread(void *param)
@@ -99,7 +52,7 @@ static DWORD WINAPI WindowThread(void *param)
     HWND hwnd = MakeWindow();
     SetEvent((HANDLE)param);
     if (hwnd)
-        AddIconAndRun(hwnd);
+        AddChimeletIconAndRun(hwnd);
     return 0;
 }
 
@@ -129,7 +82,7 @@ int WINAPI WinMain(HINSTANCE hInst, HINSTANCE hPreInst, LPSTR lpszCmdLine, int n
         mutex = CreateMutexA(NULL, FALSE, kMutexName);
         if (mutex)
             WaitForSingleObject(mutex, INFINITE);
-        if (FindWindowA(kClassName, NULL))
+        if (FindWindowA(kFloorClassName, NULL))
             return 0;
     }
 
@@ -152,6 +105,6 @@ int WINAPI WinMain(HINSTANCE hInst, HINSTANCE hPreInst, LPSTR lpszCmdLine, int n
     if (worker)
         WaitForSingleObject(worker, INFINITE);
     else if (hwnd)
-        AddIconAndRun(hwnd);
+        AddChimeletIconAndRun(hwnd);
     return 0;
 }

@@ -29,6 +29,7 @@
 #include <vector>
 
 #include "BenchStats.h"
+#include "FloorWindow.h"
 #include "winrig.h"
 
 using namespace bench;
@@ -36,7 +37,6 @@ using namespace winrig;
 
 namespace {
 
-char const kFloorClass[] = "ChimeletBenchFloor";
 char const kInvokeShowReminders[] = "invoke com/norvanta/kelvarin/data/TExternalDataInterface.showReminderList()V";
 char const kInvokeQuit[] = "invoke com/norvanta/kelvarin/data/TExternalDataInterface.quit()V";
 
@@ -159,7 +159,7 @@ bool CloseCleanly(Program const &program, Child *child)
 
 bool NothingRunning()
 {
-    if (FindWindowA(kGhostWindowClass, NULL) || FindWindowA(kFloorClass, NULL) || !TrayEmpty())
+    if (FindWindowA(kGhostWindowClass, NULL) || FindWindowA(kFloorClassName, NULL) || !TrayEmpty())
         return Failed("a Chimelet, a floor or a tray icon is already running in this prefix");
     return true;
 }
@@ -332,15 +332,15 @@ int main(int argc, char **argv)
     }
 
     Program const chimelet = {"chimelet", sBin + "\\Chimelet.exe", kGhostWindowClass, ""};
-    Program const floorTray = {"floor", sBin + "\\bench_floor_tray.exe", kFloorClass, ""};
+    Program const floorTray = {"floor", sBin + "\\bench_floor_tray.exe", kFloorClassName, ""};
     Program const shellOnly = {"shell-nojava", sBin + "\\bench_shell_nojava.exe", kGhostWindowClass, ""};
     Program const floorSecond = {"floor", sBin + "\\bench_floor_second.exe", NULL, ""};
     Program const empty = {"empty", sBin + "\\bench_empty.exe", NULL, ""};
     std::string const steps = sBin + "\\bench_floor_steps.exe";
-    Program const stepsImports = {"floor+imports", steps, kFloorClass, ""};
-    Program const stepsGuard = {"floor+imports+guard", steps, kFloorClass, "guard"};
-    Program const stepsThread = {"floor+imports+guard+thread", steps, kFloorClass, "guard thread"};
-    Program const stepsClass = {"floor+imports+guard+thread+class", steps, kFloorClass, "guard thread class"};
+    Program const stepsImports = {"floor+imports", steps, kFloorClassName, ""};
+    Program const stepsGuard = {"floor+imports+guard", steps, kFloorClassName, "guard"};
+    Program const stepsThread = {"floor+imports+guard+thread", steps, kFloorClassName, "guard thread"};
+    Program const stepsClass = {"floor+imports+guard+thread+class", steps, kFloorClassName, "guard thread class"};
 
     if (CheckFirstInstance(chimelet, floorSecond)) {
         std::vector<Program const *> startUp = {&chimelet, &floorTray};
