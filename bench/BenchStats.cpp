@@ -113,6 +113,48 @@ bool HasFlag(int argc, char **argv, char const *name)
     return false;
 }
 
+char const *TextOption(int argc, char **argv, char const *name, char const *fallback)
+{
+    for (int i = 1; i + 1 < argc; ++i) {
+        if (strcmp(argv[i], name) == 0)
+            return argv[i + 1];
+    }
+    return fallback;
+}
+
+bool ReadRepsAndWarmup(int argc, char **argv, int defaultReps, int defaultWarmup, char const *usage, int *reps,
+                       int *warmup)
+{
+    if (ReadCountOption(argc, argv, "--reps", defaultReps, 1, reps)
+        && ReadCountOption(argc, argv, "--warmup", defaultWarmup, 0, warmup))
+        return true;
+    fprintf(stderr, "usage: %s\n", usage);
+    return false;
+}
+
+void RunRounds(size_t count, int rounds, std::function<void(size_t entry, int round)> const &run,
+               std::function<bool(int round)> const &beforeRound)
+{
+    for (int round = 0; round < rounds; ++round) {
+        if (beforeRound && !beforeRound(round))
+            return;
+        for (size_t k = 0; k < count; ++k)
+            run((round + k) % count, round);
+    }
+}
+
+void TimeCalls(std::vector<TimedCall> &calls, int reps, int warmup, std::function<bool(int round)> const &beforeRound)
+{
+    RunRounds(calls.size(), warmup + reps, [&](size_t entry, int round) {
+        TimedCall &call = calls[entry];
+        Clock::time_point start = Clock::now();
+        call.run();
+        double us = MicrosecondsSince(start);
+        if (round >= warmup)
+            call.times.push_back(us);
+    }, beforeRound);
+}
+
 int CheckStats()
 {
     // Quartiles of small series are where an off-by-one in the position

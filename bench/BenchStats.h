@@ -9,6 +9,7 @@
 #define CHIMELET_BENCH_STATS_H
 
 #include <chrono>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -54,11 +55,37 @@ std::vector<double> PairedRatios(std::vector<double> const &a, std::vector<doubl
 void PrintRatio(std::string const &name, Summary const &s);
 void PrintFact(std::string const &name, std::string const &text);
 
+// Runs `count` entries once a round for `rounds` rounds, each round
+// starting with the next entry, so that neither a load that comes and goes
+// nor the order favours one. `beforeRound` (if any) runs first in each
+// round, outside whatever `run` times; the rounds end when it answers false.
+void RunRounds(size_t count, int rounds, std::function<void(size_t entry, int round)> const &run,
+               std::function<bool(int round)> const &beforeRound = nullptr);
+
+// An in-process call to time, and its samples.
+struct TimedCall {
+    std::string name;
+    std::function<void()> run;
+    std::vector<double> times;
+};
+
+// Times each call once a round (RunRounds) for warmup + reps rounds and
+// keeps the samples of the rounds after the warm-up in its `times`.
+void TimeCalls(std::vector<TimedCall> &calls, int reps, int warmup,
+               std::function<bool(int round)> const &beforeRound = nullptr);
+
 // Reads "--name <number>" from the command line; `fallback` when absent.
 // False when the option is there but its value is not a whole number in
 // [least, 1000000].
 bool ReadCountOption(int argc, char **argv, char const *name, int fallback, int least, int *out);
 bool HasFlag(int argc, char **argv, char const *name);
+// "--name <text>" from the command line; `fallback` when absent.
+char const *TextOption(int argc, char **argv, char const *name, char const *fallback);
+
+// "--reps N" and "--warmup N" (0 warm-up rounds allowed). False, with
+// `usage` printed on stderr, when either is malformed.
+bool ReadRepsAndWarmup(int argc, char **argv, int defaultReps, int defaultWarmup, char const *usage, int *reps,
+                       int *warmup);
 
 // The checks of this module, table-driven; the number of failed cases, each
 // reported on stderr.

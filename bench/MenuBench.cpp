@@ -19,8 +19,6 @@
 #include <stdio.h>
 #include <string.h>
 
-#include <functional>
-#include <utility>
 #include <string>
 #include <vector>
 
@@ -99,14 +97,6 @@ std::vector<MenuRow> ShellMenuRows()
     return rows;
 }
 
-std::vector<MenuRow> FloorMenuRows(std::vector<MenuRow> const &rows)
-{
-    HMENU menu = BuildFloorMenu(rows);
-    std::vector<MenuRow> built = ReadMenu(menu);
-    DestroyMenu(menu);
-    return built;
-}
-
 int Fail(char const *what, std::string const &detail)
 {
     fprintf(stderr, "check failed: %s\n%s\n", what, detail.c_str());
@@ -135,13 +125,10 @@ int CheckBuildsAgree()
         }
         std::vector<MenuRow> shell = ShellMenuRows();
         std::string const expected = Describe(shell);
-        if (shell.size() != 17 || SubMenuRows(shell, "Schedule") != data.scheduleRows
-            || SubMenuRows(shell, "Events For Today") != data.eventRows)
+        if (!MenuHasSize(shell, data.scheduleRows, data.eventRows))
             failed += Fail(("the shell's menu is not the one scripted: " + name).c_str(), expected);
-
-        std::string const floor = Describe(FloorMenuRows(shell));
-        if (floor != expected)
-            failed += Fail(("the floor builds another menu: " + name).c_str(), floor);
+        if (!FloorBuildsTheSame(shell))
+            failed += Fail(("the floor builds another menu: " + name).c_str(), "");
 
         JNIEnv *stand = sg_pEnvThread;
         sg_pEnvThread = MakeLeanJava(AnswersFor(data), *stand->functions);
@@ -158,12 +145,6 @@ int CheckBuildsAgree()
     return failed;
 }
 
-struct Variant {
-    char const *name;
-    std::function<void()> open;  // one opening: build and destroy
-    std::vector<double> times;
-};
-
 int TimeLargestMenu(int reps, int warmup, char const *only)
 {
     BoundJava java(ScriptFor(kLargest));
@@ -173,40 +154,30 @@ int TimeLargestMenu(int reps, int warmup, char const *only)
     JNIEnv *lean = MakeLeanJava(AnswersFor(kLargest), *stand->functions);
     std::vector<MenuRow> const rows = ShellMenuRows();
 
-    Variant variants[] = {
+    // One opening each: build and destroy.
+    std::vector<TimedCall> variants = {
         {"menu.shell", [&] { sg_pEnvThread = stand; DestroyMenu(BuildNotifyIconMenu()); }, {}},
         {"menu.floor", [&] { DestroyMenu(BuildFloorMenu(rows)); }, {}},
         {"menu.lean", [&] { sg_pEnvThread = lean; DestroyMenu(BuildNotifyIconMenu()); }, {}},
     };
-    int count = (int)(sizeof variants / sizeof variants[0]);
     if (only) {
-        int chosen = 0;
-        while (chosen < count && std::string(variants[chosen].name) != std::string("menu.") + only)
+        size_t chosen = 0;
+        while (chosen < variants.size() && variants[chosen].name != std::string("menu.") + only)
             ++chosen;
-        if (chosen == count)
+        if (chosen == variants.size())
             return Fail("no such build to time alone", only);
-        std::swap(variants[0], variants[chosen]);
-        count = 1;
+        variants = {variants[chosen]};
     }
 
-    // Interleaved, and each round starting with the next variant, so that a
-    // slow phase of the machine or a warm cache favours none of them.
     int violations = 0;
-    for (int round = 0; round < warmup + reps; ++round) {
+    TimeCalls(variants, reps, warmup, [&](int round) {
         if (round % kRepsPerLogClear == 0) {
             // Clearing the log clears the violations too: count them first.
             violations += FakeJvm_ViolationCount();
             FakeJvm_ClearLog();
         }
-        for (int k = 0; k < count; ++k) {
-            Variant &v = variants[(round + k) % count];
-            Clock::time_point start = Clock::now();
-            v.open();
-            double us = MicrosecondsSince(start);
-            if (round >= warmup)
-                v.times.push_back(us);
-        }
-    }
+        return true;
+    });
     sg_pEnvThread = stand;
 
     // How much JNI one opening makes, as the lean env counted it.
@@ -218,9 +189,9 @@ int TimeLargestMenu(int reps, int warmup, char const *only)
     PrintFact("menu.rows", std::to_string(rows.size()) + " top, " + std::to_string(SubMenuRows(rows, "Schedule"))
                                + " Schedule, " + std::to_string(SubMenuRows(rows, "Events For Today"))
                                + " Events For Today");
-    for (int k = 0; k < count; ++k) {
-        PrintResult(variants[k].name, Summarize(variants[k].times));
-        PrintSamples(variants[k].name, variants[k].times);
+    for (TimedCall const &v : variants) {
+        PrintResult(v.name, Summarize(v.times));
+        PrintSamples(v.name, v.times);
     }
     if (!only) {
         PrintRatio("menu.shell/floor", Summarize(PairedRatios(variants[0].times, variants[1].times)));
@@ -239,20 +210,14 @@ int main(int argc, char **argv)
 {
     int reps = 0;
     int warmup = 0;
-    if (!ReadCountOption(argc, argv, "--reps", kDefaultReps, 1, &reps)
-        || !ReadCountOption(argc, argv, "--warmup", kDefaultWarmup, 0, &warmup)) {
-        fprintf(stderr, "usage: chimelet_bench_menu [--reps N] [--warmup N] [--check | --only shell|floor|lean]\n");
+    if (!ReadRepsAndWarmup(argc, argv, kDefaultReps, kDefaultWarmup,
+                           "chimelet_bench_menu [--reps N] [--warmup N] [--check | --only shell|floor|lean]", &reps,
+                           &warmup))
         return 2;
-    }
 
-    char const *only = NULL;
-    for (int i = 1; i + 1 < argc; ++i) {
-        if (strcmp(argv[i], "--only") == 0)
-            only = argv[i + 1];
-    }
     // Timing one build alone is for a profiler, which should see nothing
     // but that build: the checks belong to the normal run.
-    if (only)
+    if (char const *only = TextOption(argc, argv, "--only", NULL))
         return TimeLargestMenu(reps, warmup, only);
 
     int failed = CheckStats() + CheckBuildsAgree();

@@ -53,4 +53,18 @@ size_t SubMenuRows(std::vector<MenuRow> const &rows, std::string const &entry)
     return 0;
 }
 
+bool MenuHasSize(std::vector<MenuRow> const &rows, size_t scheduleRows, size_t eventRows)
+{
+    return rows.size() == FullMenu({}, {}).size() && SubMenuRows(rows, "Schedule") == scheduleRows
+           && SubMenuRows(rows, "Events For Today") == eventRows;
+}
+
+bool FloorBuildsTheSame(std::vector<MenuRow> const &rows)
+{
+    HMENU menu = BuildFloorMenu(rows);
+    std::string const built = Describe(ReadMenu(menu));
+    DestroyMenu(menu);
+    return built == Describe(rows);
+}
+
 }  // namespace bench

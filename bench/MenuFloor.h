@@ -23,6 +23,14 @@ HMENU BuildFloorMenu(std::vector<MenuRow> const &rows);
 // Rows of the submenu hung under the entry with that text; 0 when none.
 size_t SubMenuRows(std::vector<MenuRow> const &rows, std::string const &entry);
 
+// Whether `rows` is the whole tray menu with Schedule and Events For Today
+// of these many rows: the data a timing is meant to be about.
+bool MenuHasSize(std::vector<MenuRow> const &rows, size_t scheduleRows, size_t eventRows);
+
+// Whether the floor builds `rows` again, read back: else the timings of the
+// two compare different work.
+bool FloorBuildsTheSame(std::vector<MenuRow> const &rows);
+
 }  // namespace bench
 
 #endif

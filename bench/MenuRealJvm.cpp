@@ -36,15 +36,6 @@ int const kStatusSkipped = 77;
 
 typedef jint(JNICALL *CreateJavaVMEntry)(JavaVM **, void **, void *);
 
-char const *Option(int argc, char **argv, char const *name, char const *fallback)
-{
-    for (int i = 1; i + 1 < argc; ++i) {
-        if (strcmp(argv[i], name) == 0)
-            return argv[i + 1];
-    }
-    return fallback;
-}
-
 // The application's data file: 999 templates and 400 events (800 elements),
 // the most the menu shows.
 bool WriteLargestData(std::string const &path)
@@ -90,13 +81,12 @@ int main(int argc, char **argv)
 {
     int reps = 0;
     int warmup = 0;
-    if (!ReadCountOption(argc, argv, "--reps", kDefaultReps, 1, &reps)
-        || !ReadCountOption(argc, argv, "--warmup", kDefaultWarmup, 0, &warmup)) {
-        fprintf(stderr, "usage: chimelet_bench_menu_realjvm [--reps N] [--warmup N] [--jvm <libjvm.so>] [--jar <chimelet.jar>]\n");
+    if (!ReadRepsAndWarmup(argc, argv, kDefaultReps, kDefaultWarmup,
+                           "chimelet_bench_menu_realjvm [--reps N] [--warmup N] [--jvm <libjvm.so>] [--jar <chimelet.jar>]",
+                           &reps, &warmup))
         return 2;
-    }
-    char const *jvmPath = Option(argc, argv, "--jvm", CHIMELET_BENCH_JVM);
-    char const *jarPath = Option(argc, argv, "--jar", CHIMELET_BENCH_JAR);
+    char const *jvmPath = TextOption(argc, argv, "--jvm", CHIMELET_BENCH_JVM);
+    char const *jarPath = TextOption(argc, argv, "--jar", CHIMELET_BENCH_JAR);
     if (access(jvmPath, R_OK) != 0 || access(jarPath, R_OK) != 0) {
         fprintf(stderr, "chimelet_bench_menu_realjvm: no %s or no %s: skipped\n", jvmPath, jarPath);
         return kStatusSkipped;
@@ -123,37 +113,26 @@ int main(int argc, char **argv)
     unlink(dataPath);
     std::vector<MenuRow> const rows = ReadMenu(menu);
     DestroyMenu(menu);
-    std::string const expected = Describe(rows);
-    if (rows.size() != 17 || SubMenuRows(rows, "Schedule") != 1000 + 1
-        || SubMenuRows(rows, "Events For Today") != 400) {
-        fprintf(stderr, "check failed: the menu is not the one the data asks for\n%s\n", expected.c_str());
+    if (!MenuHasSize(rows, 1000 + 1, 400)) {
+        fprintf(stderr, "check failed: the menu is not the one the data asks for\n%s\n", Describe(rows).c_str());
         return 1;
     }
-    menu = BuildFloorMenu(rows);
-    bool same = Describe(ReadMenu(menu)) == expected;
-    DestroyMenu(menu);
-    if (!same) {
+    if (!FloorBuildsTheSame(rows)) {
         fprintf(stderr, "check failed: the floor builds another menu\n");
         return 1;
     }
 
-    std::vector<double> shell, floor;
-    for (int round = 0; round < warmup + reps; ++round) {
-        for (int k = 0; k < 2; ++k) {
-            bool shellTurn = (round + k) % 2 == 0;
-            Clock::time_point start = Clock::now();
-            DestroyMenu(shellTurn ? BuildNotifyIconMenu() : BuildFloorMenu(rows));
-            double us = MicrosecondsSince(start);
-            if (round >= warmup)
-                (shellTurn ? shell : floor).push_back(us);
-        }
-    }
+    std::vector<TimedCall> builds = {
+        {"menu-realjvm.shell", [] { DestroyMenu(BuildNotifyIconMenu()); }, {}},
+        {"menu-realjvm.floor", [&] { DestroyMenu(BuildFloorMenu(rows)); }, {}},
+    };
+    TimeCalls(builds, reps, warmup);
     PrintFact("menu-realjvm.vm", jvmPath);
-    PrintResult("menu-realjvm.shell", Summarize(shell));
-    PrintResult("menu-realjvm.floor", Summarize(floor));
-    PrintSamples("menu-realjvm.shell", shell);
-    PrintSamples("menu-realjvm.floor", floor);
-    PrintRatio("menu-realjvm.shell/floor", Summarize(PairedRatios(shell, floor)));
+    for (TimedCall const &b : builds)
+        PrintResult(b.name, Summarize(b.times));
+    for (TimedCall const &b : builds)
+        PrintSamples(b.name, b.times);
+    PrintRatio("menu-realjvm.shell/floor", Summarize(PairedRatios(builds[0].times, builds[1].times)));
     // The VM's own threads keep running; ending the process ends them.
     fflush(stdout);
     _exit(0);

@@ -208,35 +208,44 @@ bool CheckFirstInstance(Program const &chimelet, Program const &second)
     return ok;
 }
 
-// Each round runs every program once, each round starting with the next
-// one, so that neither a load that comes and goes nor the order favours one.
-// A round a program failed in holds -1 for it.
-void TimeStartUp(std::vector<Program const *> const &programs, int runs, int warmup)
+std::vector<Series> SeriesOf(std::vector<Program const *> const &programs)
 {
     std::vector<Series> series;
     for (Program const *program : programs)
         series.push_back({program, {}, {}});
+    return series;
+}
+
+// Before a round: whether the failures so far still let the timings go on.
+bool FewFailures(int)
+{
+    return sFailures < kMaxFailures;
+}
+
+// Every program once a round (RunRounds). A round a program failed in holds
+// -1 for it.
+void TimeStartUp(std::vector<Program const *> const &programs, int runs, int warmup)
+{
+    std::vector<Series> series = SeriesOf(programs);
     size_t const count = series.size();
-    for (int round = 0; round < warmup + runs && sFailures < kMaxFailures; ++round) {
-        for (size_t k = 0; k < count; ++k) {
-            Series &s = series[(round + k) % count];
-            Child child;
-            double windowUs = -1, iconUs = -1;
-            bool shown = TimeStart(*s.program, QuietJava(), &child, &windowUs, &iconUs);
-            if (shown) {
-                Sleep(sSettleMs);
-                CloseCleanly(*s.program, &child);
-            } else {
-                EndChild(&child);
-                WaitUntil(kExitMs, TrayEmpty, 5);
-                windowUs = iconUs = -1;
-            }
-            if (round >= warmup) {
-                s.window.push_back(windowUs);
-                s.icon.push_back(iconUs);
-            }
+    RunRounds(count, warmup + runs, [&](size_t entry, int round) {
+        Series &s = series[entry];
+        Child child;
+        double windowUs = -1, iconUs = -1;
+        bool shown = TimeStart(*s.program, QuietJava(), &child, &windowUs, &iconUs);
+        if (shown) {
+            Sleep(sSettleMs);
+            CloseCleanly(*s.program, &child);
+        } else {
+            EndChild(&child);
+            WaitUntil(kExitMs, TrayEmpty, 5);
+            windowUs = iconUs = -1;
         }
-    }
+        if (round >= warmup) {
+            s.window.push_back(windowUs);
+            s.icon.push_back(iconUs);
+        }
+    }, FewFailures);
     for (Series const &s : series) {
         PrintResult(std::string("start.") + s.program->name + ".window", Summarize(s.window));
         PrintResult(std::string("start.") + s.program->name + ".icon", Summarize(s.icon));
@@ -269,30 +278,26 @@ void TimeSecondStart(Program const &chimelet, std::vector<Program const *> const
     }
     Sleep(sSettleMs);
 
-    std::vector<Series> series;
-    for (Program const *program : programs)
-        series.push_back({program, {}, {}});
+    std::vector<Series> series = SeriesOf(programs);
     size_t const count = series.size();
-    for (int round = 0; round < warmup + runs && sFailures < kMaxFailures; ++round) {
-        for (size_t k = 0; k < count; ++k) {
-            Series &s = series[(round + k) % count];
-            Child child;
-            double us = -1;
-            Clock::time_point start = Clock::now();
-            if (Start(*s.program, QuietJava(), &child)) {
-                DWORD code = 1;
-                WaitResult result = WaitChild(&child, kExitMs, &code);
-                us = MicrosecondsSince(start);
-                if (result != WaitResult::Exited || code != 0) {
-                    Failed(std::string(s.program->name) + ": a second start did not end with 0");
-                    us = -1;
-                }
+    RunRounds(count, warmup + runs, [&](size_t entry, int round) {
+        Series &s = series[entry];
+        Child child;
+        double us = -1;
+        Clock::time_point start = Clock::now();
+        if (Start(*s.program, QuietJava(), &child)) {
+            DWORD code = 1;
+            WaitResult result = WaitChild(&child, kExitMs, &code);
+            us = MicrosecondsSince(start);
+            if (result != WaitResult::Exited || code != 0) {
+                Failed(std::string(s.program->name) + ": a second start did not end with 0");
+                us = -1;
             }
-            EndChild(&child);
-            if (round >= warmup)
-                s.icon.push_back(us);
         }
-    }
+        EndChild(&child);
+        if (round >= warmup)
+            s.icon.push_back(us);
+    }, FewFailures);
     if (!ChildRunning(first) || FindTopLevelWindows(kGhostWindowClass).size() != 1)
         Failed("the first instance did not stay the only one through the second starts");
     CloseCleanly(chimelet, &first);
