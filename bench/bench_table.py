@@ -13,7 +13,8 @@ Rows without a target break a missed target down. Exit code 0 whatever was
 met: a benchmark reports, it does not judge.
 """
 import re
-import sys
+
+from script_checks import command_line
 
 LINE = re.compile(r"^(RESULT|RATIO|FACT) (\S+) ?(.*)$")
 
@@ -77,22 +78,9 @@ VERDICT_CHECKS = [
 ]
 
 
-def check():
-    failed = 0
-    for name, a, b, target, expected in VERDICT_CHECKS:
-        got = verdict(a, b, target)
-        if got != expected:
-            print("check failed: %s: got %r, expected %r" % (name, got, expected), file=sys.stderr)
-            failed += 1
-    return failed
-
-
 def main():
-    if sys.argv[1:] == ["--check"]:
-        sys.exit(1 if check() else 0)
-    if len(sys.argv) != 2:
-        sys.exit("usage: bench_table.py <results-file> | --check")
-    results, ratios, facts = read(sys.argv[1])
+    path, = command_line("bench_table.py <results-file>", 1, VERDICT_CHECKS, verdict)
+    results, ratios, facts = read(path)
 
     rows = []
 

@@ -20,6 +20,8 @@ import collections
 import re
 import sys
 
+from script_checks import command_line
+
 # The Win32 calls of a menu opening (winstub, linked into the program).
 WIN32_CALLS = {"InsertMenuItemA", "AppendMenuA", "CreatePopupMenu", "DestroyMenu", "LoadStringA",
                "GetModuleHandleA", "lstrlenA"}
@@ -152,22 +154,10 @@ fn=(4)
 ]
 
 
-def check():
-    failed = 0
-    for name, text, expected in CHECKS:
-        got = shares(text.splitlines())
-        if got != expected:
-            print("check failed: %s: got %r, expected %r" % (name, got, expected), file=sys.stderr)
-            failed += 1
-    return failed
-
-
 def main():
-    if sys.argv[1:] == ["--check"]:
-        sys.exit(1 if check() else 0)
-    if len(sys.argv) != 3:
-        sys.exit("usage: profile_shares.py <callgrind.out> <openings> | --check")
-    path, openings = sys.argv[1], int(sys.argv[2])
+    path, openings = command_line("profile_shares.py <callgrind.out> <openings>", 2, CHECKS,
+                                  lambda text: shares(text.splitlines()))
+    openings = int(openings)
     with open(path, encoding="utf-8", errors="replace") as f:
         total, stand_in, win32, parts = shares(f)
 
