@@ -87,8 +87,12 @@ jmethodID JNICALL GetStaticMethodID(JNIEnv *, jclass cls, char const *name, char
     return NULL;
 }
 
-jobject ListFor(jmethodID method)
+// The questions, in either argument form the table has (V and A): the
+// arguments are none, and the answer depends on the method alone.
+template <typename Arguments>
+jobject JNICALL CallStaticObjectMethodX(JNIEnv *, jclass, jmethodID method, Arguments)
 {
+    ++sCalls;
     if (method == (jmethodID)(void *)&sTemplateListMarker && !sAnswers.nullTemplates)
         return (jobject)(void *)&sAnswers.templates;
     if (method == (jmethodID)(void *)&sEventListMarker && !sAnswers.nullEvents)
@@ -96,33 +100,11 @@ jobject ListFor(jmethodID method)
     return NULL;
 }
 
-jobject JNICALL CallStaticObjectMethodV(JNIEnv *, jclass, jmethodID method, va_list)
+template <typename Arguments>
+jboolean JNICALL CallStaticBooleanMethodX(JNIEnv *, jclass, jmethodID method, Arguments)
 {
     ++sCalls;
-    return ListFor(method);
-}
-
-jobject JNICALL CallStaticObjectMethodA(JNIEnv *, jclass, jmethodID method, jvalue const *)
-{
-    ++sCalls;
-    return ListFor(method);
-}
-
-jboolean DoNotDisturbFor(jmethodID method)
-{
     return method == (jmethodID)(void *)&sDoNotDisturbMarker && sAnswers.doNotDisturb ? JNI_TRUE : JNI_FALSE;
-}
-
-jboolean JNICALL CallStaticBooleanMethodV(JNIEnv *, jclass, jmethodID method, va_list)
-{
-    ++sCalls;
-    return DoNotDisturbFor(method);
-}
-
-jboolean JNICALL CallStaticBooleanMethodA(JNIEnv *, jclass, jmethodID method, jvalue const *)
-{
-    ++sCalls;
-    return DoNotDisturbFor(method);
 }
 
 std::vector<std::string> const *ListOf(jarray array)
@@ -185,10 +167,10 @@ JNIEnv *MakeLeanJava(LeanJavaAnswers const &answers, JNINativeInterface_ const &
     sTable.PushLocalFrame = PushLocalFrame;
     sTable.PopLocalFrame = PopLocalFrame;
     sTable.GetStaticMethodID = GetStaticMethodID;
-    sTable.CallStaticObjectMethodV = CallStaticObjectMethodV;
-    sTable.CallStaticObjectMethodA = CallStaticObjectMethodA;
-    sTable.CallStaticBooleanMethodV = CallStaticBooleanMethodV;
-    sTable.CallStaticBooleanMethodA = CallStaticBooleanMethodA;
+    sTable.CallStaticObjectMethodV = CallStaticObjectMethodX<va_list>;
+    sTable.CallStaticObjectMethodA = CallStaticObjectMethodX<jvalue const *>;
+    sTable.CallStaticBooleanMethodV = CallStaticBooleanMethodX<va_list>;
+    sTable.CallStaticBooleanMethodA = CallStaticBooleanMethodX<jvalue const *>;
     sTable.GetArrayLength = GetArrayLength;
     sTable.GetObjectArrayElement = GetObjectArrayElement;
     sTable.GetStringUTFLength = GetStringUTFLength;
