@@ -48,9 +48,6 @@ int const kDriverGraceMs = 5000;
 // From JNI version 20 on, -Xcheck:jni no longer counts local references.
 jint const kFirstUncountedJniVersion = 0x00140000;
 
-UINT const kIconId = 1;
-char const kGhostClass[] = "ChimeletGhostWindow";
-
 std::vector<std::string> const kMenuQuestions = {"getTemplateList", "getEventsForToday", "isDoNotDisturbOn"};
 
 // Everything the threads of the child share. Allocated once and never
@@ -353,7 +350,7 @@ bool Click(HWND ghost, std::string const &label, UINT button, UINT command, int 
         tracked = r.tracked;
         boxes = r.boxes.size();
     }
-    if (!WinStub_ClickTrayIcon(ghost, kIconId, button)) {
+    if (!WinStub_ClickTrayIcon(ghost, kNotifyIconId, button)) {
         Fail(label + ": there is no tray icon to press");
         return false;
     }
@@ -436,7 +433,7 @@ bool RunStep(HWND ghost, size_t index, Step const &step)
         ArmWatchdog(limitMs, label);
         // Only while the ghost window exists: a start that finds none would
         // make a second monitor thread in this process.
-        if (!FindWindowA(kGhostClass, NULL) || !FindOurWindow()) {
+        if (!FindWindowA(szProgName, NULL) || !FindOurWindow()) {
             Fail(label + ": the second start found no running instance");
             return false;
         }
@@ -470,7 +467,7 @@ bool RunStep(HWND ghost, size_t index, Step const &step)
     case Act::Close:
         BeginEnd(label, pos, step.calls, kEndLimitMs);
         // From outside, as another program would: found by its class.
-        if (!PostMessageA(FindWindowA(kGhostClass, NULL), WM_CLOSE, 0, 0)) {
+        if (!PostMessageA(FindWindowA(szProgName, NULL), WM_CLOSE, 0, 0)) {
             Fail(label + ": the ghost window is gone");
             return false;
         }
@@ -491,7 +488,7 @@ void ActBeforeBind(BeforeBind what)
     ArmWatchdog(kBindLimitMs, "start-up: waiting for main in the call log");
     HWND ghost = NULL;
     while (!WinMainReturned()) {
-        ghost = FindWindowA(kGhostClass, NULL);
+        ghost = FindWindowA(szProgName, NULL);
         if (ghost && CountLines(ReadAppLog(R().options.logPath), "main") > 0)
             break;
         usleep(2000);
@@ -515,7 +512,7 @@ void ActBeforeBind(BeforeBind what)
         Fail(label + ": the second start found no running instance");
     else
         CheckCalls(label + ", second start", pos, {});
-    if (!WinStub_ClickTrayIcon(ghost, kIconId, WM_RBUTTONDOWN))
+    if (!WinStub_ClickTrayIcon(ghost, kNotifyIconId, WM_RBUTTONDOWN))
         Fail(label + ": there is no tray icon to press");
 }
 
@@ -531,7 +528,7 @@ void Drive()
         ArmWatchdog(kBindLimitMs, "start-up: waiting for main in the call log and the monitor thread attached");
         while (!Bound() && !WinMainReturned())
             usleep(5000);
-        HWND ghost = FindWindowA(kGhostClass, NULL);
+        HWND ghost = FindWindowA(szProgName, NULL);
         if (!Bound()) {
             Fail("WinMain returned before the tray was bound");
         } else if (!ghost) {
