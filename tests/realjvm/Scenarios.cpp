@@ -132,22 +132,45 @@ Step HoldRefs(int count)
 // The end of a run through quit: the application thread ends after it.
 std::vector<std::string> const kQuitEnd = {"quit", "application end"};
 
+// A run that ends through Exit answered Yes: `steps`, then Exit; one box,
+// quit once. The caller adds what else the run must show.
+Scenario EndedByExit(char const *name, char const *purpose, std::vector<Step> steps)
+{
+    Scenario s;
+    s.name = name;
+    s.purpose = purpose;
+    s.steps = std::move(steps);
+    s.steps.push_back(Do(Act::ExitYes, kQuitEnd));
+    s.boxes = {kExitBox};
+    s.lines = {{"quit", 1}};
+    return s;
+}
+
+// The same with kThrowData and `more` as data, asking `method` to throw:
+// the exception is described on stderr.
+Scenario Throwing(char const *name, char const *purpose, std::string const &method, std::vector<Step> steps,
+                  std::string const &more = "")
+{
+    Scenario s = EndedByExit(name, purpose, std::move(steps));
+    s.data = std::string(kThrowData) + more + "throw=" + method + "\n";
+    s.quiet = Output::DescribesExceptions;
+    s.output = {Thrown(method)};
+    return s;
+}
+
 std::vector<Scenario> BuildScenarios()
 {
     std::vector<Scenario> table;
     Scenario s;
 
-    s = Scenario();
-    s.name = "main";
-    s.purpose = "every tray command reaches Java; Exit No changes nothing, Exit Yes ends the run";
-    s.steps = {Do(Act::SecondStart, {"showReminderList"})};
+    std::vector<Step> mainSteps = {Do(Act::SecondStart, {"showReminderList"})};
     // Java switches Do Not Disturb each time it is chosen.
     bool suspended = false;
     for (PlainCommand const &c : kPlainCommands) {
-        s.steps.push_back(Choose(c.command, {c.method}, SampleMenu(suspended)));
+        mainSteps.push_back(Choose(c.command, {c.method}, SampleMenu(suspended)));
         suspended = suspended != (c.command == kDoNotDisturb);
     }
-    s.steps.insert(s.steps.end(), {
+    mainSteps.insert(mainSteps.end(), {
         Choose(kFirstTemplate, {TemplateCall(0)}, SampleMenu(suspended)),
         Choose(kFirstTemplate + 2, {TemplateCall(2)}),
         Choose(kFirstEvent, {}),
@@ -155,94 +178,54 @@ std::vector<Scenario> BuildScenarios()
         Choose(kDoNotDisturb, {"showDoNotDisturb"}, SampleMenu(true)),
         ChooseLeft(kReminders, {"showReminderList"}, SampleMenu(false)),
         Do(Act::ExitNo, {}, SampleMenu()),
-        // No changed nothing: the same menu, and Java still answers.
-        Do(Act::ExitYes, kQuitEnd, SampleMenu()),
     });
+    s = EndedByExit("main", "every tray command reaches Java; Exit No changes nothing, Exit Yes ends the run", mainSteps);
+    // No changed nothing: the same menu, and Java still answers.
+    s.steps.back().menu = SampleMenu();
     s.boxes = {kExitBox, kExitBox};
-    s.lines = {{"main", 1}, {"quit", 1}, {"application end", 1}};
+    s.lines.insert(s.lines.end(), {{"main", 1}, {"application end", 1}});
     table.push_back(s);
 
-    s = Scenario();
-    s.name = "lacking_help";
-    s.purpose = "Java lacks showHelpWindow: Help does nothing, the next commands work";
-    s.steps = {
+    s = EndedByExit("lacking_help", "Java lacks showHelpWindow: Help does nothing, the next commands work", {
         Choose(kHelp, {}, SampleMenu()),
         Choose(kReminders, {"showReminderList"}, SampleMenu()),
         Choose(kHelp, {}),
         Do(Act::SecondStart, {"showReminderList"}),
         Choose(kSounds, {"showSoundList"}),
-        Do(Act::ExitYes, kQuitEnd),
-    };
-    s.boxes = {kExitBox};
+    });
     s.quiet = Output::DescribesExceptions;
     s.output = {"java.lang.NoSuchMethodError", "showHelpWindow()V"};
-    s.lines = {{"quit", 1}, {"showHelpWindow", 0}};
+    s.lines.push_back({"showHelpWindow", 0});
     table.push_back(s);
 
-    s = Scenario();
-    s.name = "throw_template_list";
-    s.purpose = "getTemplateList throws: Schedule holds New Reminder alone, the rest works";
-    s.data = std::string(kThrowData) + "throw=getTemplateList\n";
-    s.steps = {
+    table.push_back(Throwing("throw_template_list", "getTemplateList throws: Schedule holds New Reminder alone, the rest works",
+                             "getTemplateList", {
         Choose(kReminders, {"showReminderList"}, Menu(Schedule({}), Events(kThrowEvents))),
         Choose(kNewReminder, {"showNewReminderDialog"}, Menu(Schedule({}), Events(kThrowEvents))),
         Do(Act::SecondStart, {"showReminderList"}),
-        Do(Act::ExitYes, kQuitEnd),
-    };
-    s.boxes = {kExitBox};
-    s.quiet = Output::DescribesExceptions;
-    s.output = {Thrown("getTemplateList")};
-    s.lines = {{"quit", 1}};
-    table.push_back(s);
+    }));
 
-    s = Scenario();
-    s.name = "throw_events";
-    s.purpose = "getEventsForToday throws: Events For Today is empty, the rest works";
-    s.data = std::string(kThrowData) + "throw=getEventsForToday\n";
-    s.steps = {
-        Choose(kFirstTemplate + 1, {TemplateCall(1)},
-               Menu(Schedule(kThrowTemplates), Events({}))),
+    table.push_back(Throwing("throw_events", "getEventsForToday throws: Events For Today is empty, the rest works",
+                             "getEventsForToday", {
+        Choose(kFirstTemplate + 1, {TemplateCall(1)}, Menu(Schedule(kThrowTemplates), Events({}))),
         Choose(kCategories, {"showCategoryList"}, Menu(Schedule(kThrowTemplates), Events({}))),
-        Do(Act::ExitYes, kQuitEnd),
-    };
-    s.boxes = {kExitBox};
-    s.quiet = Output::DescribesExceptions;
-    s.output = {Thrown("getEventsForToday")};
-    s.lines = {{"quit", 1}};
+    }));
+
+    s = Throwing("throw_do_not_disturb", "isDoNotDisturbOn throws: the item reads Do Not Disturb and still switches",
+                 "isDoNotDisturbOn", {
+        Choose(kDoNotDisturb, {"showDoNotDisturb"}, Menu(Schedule(kThrowTemplates), Events(kThrowEvents))),
+        Choose(kSounds, {"showSoundList"}, Menu(Schedule(kThrowTemplates), Events(kThrowEvents))),
+    }, "dnd=true\n");
+    s.lines.push_back({"showDoNotDisturb", 1});
     table.push_back(s);
 
-    s = Scenario();
-    s.name = "throw_do_not_disturb";
-    s.purpose = "isDoNotDisturbOn throws: the item reads Do Not Disturb and still switches";
-    s.data = std::string(kThrowData) + "dnd=true\nthrow=isDoNotDisturbOn\n";
-    s.steps = {
-        Choose(kDoNotDisturb, {"showDoNotDisturb"},
-               Menu(Schedule(kThrowTemplates), Events(kThrowEvents))),
-        Choose(kSounds, {"showSoundList"},
-               Menu(Schedule(kThrowTemplates), Events(kThrowEvents))),
-        Do(Act::ExitYes, kQuitEnd),
-    };
-    s.boxes = {kExitBox};
-    s.quiet = Output::DescribesExceptions;
-    s.output = {Thrown("isDoNotDisturbOn")};
-    s.lines = {{"quit", 1}, {"showDoNotDisturb", 1}};
-    table.push_back(s);
-
-    s = Scenario();
-    s.name = "throw_command";
-    s.purpose = "showAboutWindow throws: the next commands and menus work";
-    s.data = std::string(kThrowData) + "throw=showAboutWindow\n";
-    s.steps = {
+    s = Throwing("throw_command", "showAboutWindow throws: the next commands and menus work", "showAboutWindow", {
         Choose(kAbout, {"showAboutWindow"}, Menu(Schedule(kThrowTemplates), Events(kThrowEvents))),
         Choose(kAbout, {"showAboutWindow"}),
         Choose(kTemplates, {"showTemplateList"}, Menu(Schedule(kThrowTemplates), Events(kThrowEvents))),
         Do(Act::SecondStart, {"showReminderList"}),
-        Do(Act::ExitYes, kQuitEnd),
-    };
-    s.boxes = {kExitBox};
-    s.quiet = Output::DescribesExceptions;
-    s.output = {Thrown("showAboutWindow")};
-    s.lines = {{"quit", 1}, {"showAboutWindow", 2}};
+    });
+    s.lines.push_back({"showAboutWindow", 2});
     table.push_back(s);
 
     s = Scenario();
@@ -256,31 +239,20 @@ std::vector<Scenario> BuildScenarios()
     s.lines = {{"main", 0}};
     table.push_back(s);
 
-    s = Scenario();
-    s.name = "soak";
-    s.purpose = "a thousand openings: no -Xcheck:jni complaint, no local reference left behind";
-    s.steps = {
+    s = EndedByExit("soak", "a thousand openings: no -Xcheck:jni complaint, no local reference left behind", {
         Openings(1000, SampleMenu()),
         // Quiet only if the monitor thread's frame is as empty as at the start.
         HoldRefs(kLocalRefCapacity),
         Choose(kReminders, {"showReminderList"}, SampleMenu()),
-        Do(Act::ExitYes, kQuitEnd),
-    };
-    s.boxes = {kExitBox};
-    s.lines = {{"quit", 1}, {"getTemplateList", 1003}};
+    });
+    s.lines.push_back({"getTemplateList", 1003});
     table.push_back(s);
 
-    s = Scenario();
-    s.name = "localref_canary";
-    s.purpose = "one local reference too many on the monitor thread is reported: the soak would see a leak";
-    s.steps = {
-        HoldRefs(kLocalRefCapacity + 1),
-        Do(Act::ExitYes, kQuitEnd),
-    };
-    s.boxes = {kExitBox};
+    s = EndedByExit("localref_canary",
+                    "one local reference too many on the monitor thread is reported: the soak would see a leak",
+                    {HoldRefs(kLocalRefCapacity + 1)});
     s.quiet = Output::WarnsLocalRefs;
     s.output = {"WARNING: JNI local refs: "};
-    s.lines = {{"quit", 1}};
     table.push_back(s);
 
     s = Scenario();
@@ -305,42 +277,26 @@ std::vector<Scenario> BuildScenarios()
     s.lines = {{"quit", 1}, {"application end", 1}};
     table.push_back(s);
 
-    s = Scenario();
-    s.name = "exit_on_quit";
-    s.purpose = "quit ends the process itself (System.exit 7) while the main thread waits in DestroyJavaVM";
+    s = EndedByExit("exit_on_quit",
+                    "quit ends the process itself (System.exit 7) while the main thread waits in DestroyJavaVM",
+                    {Choose(kReminders, {"showReminderList"}, Menu(Schedule({}), NoEvents()))});
     s.data = "exit-on-quit=7\n";
-    s.steps = {
-        Choose(kReminders, {"showReminderList"}, Menu(Schedule({}), NoEvents())),
-        Do(Act::ExitYes, {"quit", "exit 7"}),
-    };
-    s.boxes = {kExitBox};
+    s.steps.back().calls = {"quit", "exit 7"};
     s.status = 7;
-    s.lines = {{"quit", 1}, {"exit 7", 1}, {"application end", 0}};
+    s.lines.insert(s.lines.end(), {{"exit 7", 1}, {"application end", 0}});
     table.push_back(s);
 
-    s = Scenario();
-    s.name = "main_throws";
-    s.purpose = "main throws once the application runs: nothing reported, the tray binds and works";
+    s = EndedByExit("main_throws", "main throws once the application runs: nothing reported, the tray binds and works",
+                    {Choose(kReminders, {"showReminderList"}, Menu(Schedule({}), NoEvents()))});
     s.data = "throw=main\n";
-    s.steps = {
-        Choose(kReminders, {"showReminderList"}, Menu(Schedule({}), NoEvents())),
-        Do(Act::ExitYes, kQuitEnd),
-    };
-    s.boxes = {kExitBox};
-    s.lines = {{"quit", 1}, {"application end", 1}};
+    s.lines.push_back({"application end", 1});
     table.push_back(s);
 
-    s = Scenario();
-    s.name = "before_bind";
-    s.purpose = "a second start and a press while main still runs: answered, nothing opens";
+    s = EndedByExit("before_bind", "a second start and a press while main still runs: answered, nothing opens",
+                    {Choose(kReminders, {"showReminderList"}, Menu(Schedule({}), NoEvents()))});
     s.data = "sleep=main|600\n";
     s.beforeBind = BeforeBind::Poke;
-    s.steps = {
-        Choose(kReminders, {"showReminderList"}, Menu(Schedule({}), NoEvents())),
-        Do(Act::ExitYes, kQuitEnd),
-    };
-    s.boxes = {kExitBox};
-    s.lines = {{"showReminderList", 1}, {"quit", 1}};
+    s.lines.push_back({"showReminderList", 1});
     table.push_back(s);
 
     s = Scenario();
@@ -353,32 +309,19 @@ std::vector<Scenario> BuildScenarios()
     s.lines = {{"main", 1}, {"quit", 0}, {"application end", 1}};
     table.push_back(s);
 
-    s = Scenario();
-    s.name = "big_lists";
-    s.purpose = "1200 templates and 500 events: 999 and 400 items, the frame's references kept low";
-    s.data = "templates=1200\nevents=500\n";
-    s.steps = {
+    s = EndedByExit("big_lists", "1200 templates and 500 events: 999 and 400 items, the frame's references kept low", {
         Choose(kFirstTemplate + 998, {TemplateCall(998)}, BigMenu()),
         Choose(kFirstEvent + 399, {}, BigMenu()),
         Openings(20, BigMenu()),
         HoldRefs(kLocalRefCapacity),
-        Do(Act::ExitYes, kQuitEnd),
-    };
-    s.boxes = {kExitBox};
-    s.lines = {{"quit", 1}};
+    });
+    s.data = "templates=1200\nevents=500\n";
     table.push_back(s);
 
-    s = Scenario();
-    s.name = "texts";
-    s.purpose = "texts as the VM gives them: modified UTF-8, overlong ones cut at 1023 bytes";
+    s = EndedByExit("texts", "texts as the VM gives them: modified UTF-8, overlong ones cut at 1023 bytes", {
+        Choose(kFirstTemplate + 2, {TemplateCall(2)}, Menu(Schedule(kTextsTemplates), Events(kTextsEvents))),
+    });
     s.data = kTextsData;
-    s.steps = {
-        Choose(kFirstTemplate + 2, {TemplateCall(2)},
-               Menu(Schedule(kTextsTemplates), Events(kTextsEvents))),
-        Do(Act::ExitYes, kQuitEnd),
-    };
-    s.boxes = {kExitBox};
-    s.lines = {{"quit", 1}};
     table.push_back(s);
 
     // The rig's own guard: a tray stuck in Java must end the run, named.
