@@ -120,30 +120,22 @@ std::vector<std::string> Numbered(std::string const &prefix, int count)
 
 std::vector<WPARAM> KeysToChoose(std::vector<MenuRow> const &rows, UINT command)
 {
-    int downs = 0;
+    std::vector<WPARAM> keys;
     for (MenuRow const &row : rows) {
         if (row.type & MFT_SEPARATOR)
             continue;
-        ++downs;
+        keys.push_back(VK_DOWN);
         if (!row.hasSubMenu && row.id == command) {
-            std::vector<WPARAM> keys(downs, VK_DOWN);
             keys.push_back(VK_RETURN);
             return keys;
         }
-        if (!row.hasSubMenu)
-            continue;
-        int subDowns = -1;  // Right already selects the first item
-        for (MenuRow const &item : row.sub) {
-            if (item.type & MFT_SEPARATOR)
-                continue;
-            ++subDowns;
-            if (!item.hasSubMenu && item.id == command) {
-                std::vector<WPARAM> keys(downs, VK_DOWN);
-                keys.push_back(VK_RIGHT);
-                keys.insert(keys.end(), subDowns, VK_DOWN);
-                keys.push_back(VK_RETURN);
-                return keys;
-            }
+        std::vector<WPARAM> inner = row.hasSubMenu ? KeysToChoose(row.sub, command) : std::vector<WPARAM>();
+        if (!inner.empty()) {
+            // Right opens the submenu with its first item selected: the
+            // Down that would select it is not pressed.
+            keys.push_back(VK_RIGHT);
+            keys.insert(keys.end(), inner.begin() + 1, inner.end());
+            return keys;
         }
     }
     return {};
