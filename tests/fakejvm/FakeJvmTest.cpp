@@ -39,15 +39,19 @@ std::string LogText() { return Copied(FakeJvm_CopyLog); }
 
 std::string ViolationText() { return Copied(FakeJvm_CopyViolations); }
 
-TestVm::TestVm(const std::string &script) {
-    FakeJvm_Reset();
-    // A watchdog for every test: a VM that cannot end fails instead of hanging.
-    EXPECT_EQ(FakeJvm_Script(("destroy timeout 10000\n" + script).c_str()), 0) << script;
+jint CreateChimeletVm(JavaVM **vm, JNIEnv **env) {
     char option[] = "-Djava.class.path=chimelet.jar";
     JavaVMOption options[1] = {{option, nullptr}};
     JavaVMInitArgs args = {JNI_VERSION_1_2, 1, options, JNI_TRUE};
     CreateEntry create = CreateVm();
-    if (!create || create(&vm, reinterpret_cast<void **>(&env), &args) != JNI_OK) {
+    return create ? create(vm, reinterpret_cast<void **>(env), &args) : JNI_ERR;
+}
+
+TestVm::TestVm(const std::string &script) {
+    FakeJvm_Reset();
+    // A watchdog for every test: a VM that cannot end fails instead of hanging.
+    EXPECT_EQ(FakeJvm_Script(("destroy timeout 10000\n" + script).c_str()), 0) << script;
+    if (CreateChimeletVm(&vm, &env) != JNI_OK) {
         ADD_FAILURE() << "no VM: " << LogText();
         vm = nullptr;
         env = nullptr;

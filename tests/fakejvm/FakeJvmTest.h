@@ -18,6 +18,10 @@ typedef jint(JNICALL *CreateEntry)(JavaVM **, void **, void *);
 GetDefaultEntry GetDefaultArgs();
 CreateEntry CreateVm();
 
+// JNI_CreateJavaVM with a 1.2 record naming chimelet.jar, as the shell
+// makes it; the stand-in's script is whatever was loaded (or none).
+jint CreateChimeletVm(JavaVM **vm, JNIEnv **env);
+
 std::string LogText();
 std::string ViolationText();
 

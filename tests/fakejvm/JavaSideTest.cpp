@@ -171,12 +171,9 @@ TEST(JavaSide, MissingClassesAndQuit) {
 
 TEST(JavaSide, BuiltInSampleWithoutScript) {
     FakeJvm_Reset();
-    char option[] = "-Djava.class.path=chimelet.jar";
-    JavaVMOption options[1] = {{option, nullptr}};
-    JavaVMInitArgs args = {JNI_VERSION_1_2, 1, options, JNI_TRUE};
     JavaVM *vm;
     JNIEnv *env;
-    ASSERT_EQ(CreateVm()(&vm, reinterpret_cast<void **>(&env), &args), JNI_OK);
+    ASSERT_EQ(CreateChimeletVm(&vm, &env), JNI_OK);
     EXPECT_EQ(FakeJvm_CountLog("script built-in"), 1);
     jclass cls = env->FindClass(kInterface);
     jobjectArray a = static_cast<jobjectArray>(

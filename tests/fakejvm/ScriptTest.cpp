@@ -101,12 +101,9 @@ TEST(Script, EnvironmentDrivesBlackBoxRuns) {
     SetEnv("FAKEJVM_SCRIPT", script);
     SetEnv("FAKEJVM_LOG", logFile);
     FakeJvm_Reset();
-    char option[] = "-Djava.class.path=chimelet.jar";
-    JavaVMOption options[1] = {{option, nullptr}};
-    JavaVMInitArgs args = {JNI_VERSION_1_2, 1, options, JNI_TRUE};
     JavaVM *vm;
     JNIEnv *env;
-    ASSERT_EQ(CreateVm()(&vm, reinterpret_cast<void **>(&env), &args), JNI_OK);
+    ASSERT_EQ(CreateChimeletVm(&vm, &env), JNI_OK);
     jclass cls = env->FindClass(kInterface);
     EXPECT_EQ(env->CallStaticBooleanMethod(cls, env->GetStaticMethodID(cls, "isDoNotDisturbOn", "()Z")), 9);
     env->functions->GetFieldID(env, cls, "x", "I");  // a violation reaches the file too
