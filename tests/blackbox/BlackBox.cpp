@@ -226,7 +226,7 @@ HWND BlackBoxTest::ChooseExit(Child const &child)
 {
     WaitBound();
     OpenMenu(child);
-    ChooseInMenu(child, cmd::kExit);
+    ChooseInMenu(child, IDS_EXIT);
     return WaitMessageBox(child, kCaptionExit);
 }
 

@@ -35,16 +35,16 @@ TEST_F(TrayMenu, EachRowRunsItsCommand)
     for (PlainCommand const &c : kPlainCommands)
         rows.push_back({c.name, "", plain, c.command, std::string(c.method) + "()V"});
     std::vector<MenuChoice> const more = {
-        {"LeftButtonOpensTheSameMenu", "", plain, cmd::kReminders, "showReminderList()V", false},
+        {"LeftButtonOpensTheSameMenu", "", plain, IDS_REMINDERS, "showReminderList()V", false},
         {"ThirdTemplate", "templates \"A\" \"B\" \"C\"\n", FullMenu(Schedule({"A", "B", "C"}), NoEvents()),
-         cmd::kFirstTemplate + 2, TemplateCall(2)},
+         kFirstTemplateItem + 2, TemplateCall(2)},
         // A null element makes no item and takes no index.
         {"TemplateAfterANullOne", "templates null \"A\" \"B\"\n", FullMenu(Schedule({"A", "B"}, false), NoEvents()),
-         cmd::kFirstTemplate + 1, TemplateCall(1)},
+         kFirstTemplateItem + 1, TemplateCall(1)},
         {"EventsAreForReadingOnly", "events \"09:30\" \"Dentist\"\n", FullMenu(Schedule({}), Events({"09:30    Dentist"})),
-         cmd::kFirstEvent, ""},
-        {"NoEventsShowsNoneThatDoesNothing", "events\n", plain, cmd::kNoEvents, ""},
-        {"ResumeReminders", "donotdisturb 1\n", FullMenu(Schedule({}), NoEvents(), true), cmd::kDoNotDisturb,
+         kFirstEventItem, ""},
+        {"NoEventsShowsNoneThatDoesNothing", "events\n", plain, IDS_NO_EVENTS, ""},
+        {"ResumeReminders", "donotdisturb 1\n", FullMenu(Schedule({}), NoEvents(), true), IDS_DO_NOT_DISTURB,
          "showDoNotDisturb()V"},
         {"EscapeRunsNothing", "", plain, 0, ""},
     };
@@ -61,7 +61,7 @@ TEST_F(TrayMenu, EachRowRunsItsCommand)
         if (row.command) {
             ChooseInMenu(*chimelet, row.command, row.menu);
         } else {
-            std::vector<WPARAM> keys = KeysToChoose(row.menu, cmd::kNewReminder);
+            std::vector<WPARAM> keys = KeysToChoose(row.menu, IDS_NEW_REMINDER);
             keys.back() = VK_ESCAPE;
             keys.push_back(VK_ESCAPE);
             PressMenuKeys(*chimelet, keys);
@@ -104,7 +104,7 @@ TEST_F(TrayMenu, ExitAnsweredNoChangesNothing)
 
     // The tray still works after a No.
     OpenMenu(*chimelet);
-    ChooseInMenu(*chimelet, cmd::kReminders);
+    ChooseInMenu(*chimelet, IDS_REMINDERS);
     EXPECT_TRUE(WaitLog(std::string(kInvokeInterface) + "showReminderList()V"));
 
     CloseAndExpectCleanExit(chimelet);

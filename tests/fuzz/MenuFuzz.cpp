@@ -362,13 +362,13 @@ void CheckShape(std::vector<MenuRow> const &rows)
         FUZZ_CHECK(schedule.size() > 2, "a separator with no template after it\n" + Describe(schedule));
         from = 2;
     }
-    CheckNumbered(schedule, from, cmd::kFirstTemplate, kTemplateCap, "Schedule");
+    CheckNumbered(schedule, from, kFirstTemplateItem, kTemplateCap, "Schedule");
 
     std::vector<MenuRow> const &events = rows[12].sub;
-    if (events.size() == 1 && events[0].id == cmd::kNoEvents)
+    if (events.size() == 1 && events[0].id == IDS_NO_EVENTS)
         FUZZ_CHECK(Describe(events) == Describe(NoEvents()), "Events For Today\n" + Describe(events));
     else
-        CheckNumbered(events, 0, cmd::kFirstEvent, kEventCap / 2, "Events For Today");
+        CheckNumbered(events, 0, kFirstEventItem, kEventCap / 2, "Events For Today");
 }
 
 // What must hold after every call into the shell.

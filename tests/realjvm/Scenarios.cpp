@@ -8,8 +8,6 @@
 
 namespace {
 
-using namespace cmd;
-
 char const kMainClassMissing[] = "Can't find class 'com/norvanta/kelvarin/main/TApplication'";
 
 ExpectedBox const kExitBox = {
@@ -107,7 +105,7 @@ Step Do(Act act, std::vector<std::string> calls = {}, std::string menu = "")
     step.calls = std::move(calls);
     step.menu = std::move(menu);
     if (act == Act::ExitNo || act == Act::ExitYes)
-        step.command = kExit;
+        step.command = IDS_EXIT;
     return step;
 }
 
@@ -168,15 +166,15 @@ std::vector<Scenario> BuildScenarios()
     bool suspended = false;
     for (PlainCommand const &c : kPlainCommands) {
         mainSteps.push_back(Choose(c.command, {c.method}, SampleMenu(suspended)));
-        suspended = suspended != (c.command == kDoNotDisturb);
+        suspended = suspended != (c.command == IDS_DO_NOT_DISTURB);
     }
     mainSteps.insert(mainSteps.end(), {
-        Choose(kFirstTemplate, {TemplateCall(0)}, SampleMenu(suspended)),
-        Choose(kFirstTemplate + 2, {TemplateCall(2)}),
-        Choose(kFirstEvent, {}),
+        Choose(kFirstTemplateItem, {TemplateCall(0)}, SampleMenu(suspended)),
+        Choose(kFirstTemplateItem + 2, {TemplateCall(2)}),
+        Choose(kFirstEventItem, {}),
         Choose(0, {}),
-        Choose(kDoNotDisturb, {"showDoNotDisturb"}, SampleMenu(true)),
-        ChooseLeft(kReminders, {"showReminderList"}, SampleMenu(false)),
+        Choose(IDS_DO_NOT_DISTURB, {"showDoNotDisturb"}, SampleMenu(true)),
+        ChooseLeft(IDS_REMINDERS, {"showReminderList"}, SampleMenu(false)),
         Do(Act::ExitNo, {}, SampleMenu()),
     });
     s = EndedByExit("main", "every tray command reaches Java; Exit No changes nothing, Exit Yes ends the run", mainSteps);
@@ -187,11 +185,11 @@ std::vector<Scenario> BuildScenarios()
     table.push_back(s);
 
     s = EndedByExit("lacking_help", "Java lacks showHelpWindow: Help does nothing, the next commands work", {
-        Choose(kHelp, {}, SampleMenu()),
-        Choose(kReminders, {"showReminderList"}, SampleMenu()),
-        Choose(kHelp, {}),
+        Choose(IDS_HELP, {}, SampleMenu()),
+        Choose(IDS_REMINDERS, {"showReminderList"}, SampleMenu()),
+        Choose(IDS_HELP, {}),
         Do(Act::SecondStart, {"showReminderList"}),
-        Choose(kSounds, {"showSoundList"}),
+        Choose(IDS_SOUNDS, {"showSoundList"}),
     });
     s.quiet = Output::DescribesExceptions;
     s.output = {"java.lang.NoSuchMethodError", "showHelpWindow()V"};
@@ -200,29 +198,29 @@ std::vector<Scenario> BuildScenarios()
 
     table.push_back(Throwing("throw_template_list", "getTemplateList throws: Schedule holds New Reminder alone, the rest works",
                              "getTemplateList", {
-        Choose(kReminders, {"showReminderList"}, Menu(Schedule({}), Events(kThrowEvents))),
-        Choose(kNewReminder, {"showNewReminderDialog"}, Menu(Schedule({}), Events(kThrowEvents))),
+        Choose(IDS_REMINDERS, {"showReminderList"}, Menu(Schedule({}), Events(kThrowEvents))),
+        Choose(IDS_NEW_REMINDER, {"showNewReminderDialog"}, Menu(Schedule({}), Events(kThrowEvents))),
         Do(Act::SecondStart, {"showReminderList"}),
     }));
 
     table.push_back(Throwing("throw_events", "getEventsForToday throws: Events For Today is empty, the rest works",
                              "getEventsForToday", {
-        Choose(kFirstTemplate + 1, {TemplateCall(1)}, Menu(Schedule(kThrowTemplates), Events({}))),
-        Choose(kCategories, {"showCategoryList"}, Menu(Schedule(kThrowTemplates), Events({}))),
+        Choose(kFirstTemplateItem + 1, {TemplateCall(1)}, Menu(Schedule(kThrowTemplates), Events({}))),
+        Choose(IDS_CATEGORIES, {"showCategoryList"}, Menu(Schedule(kThrowTemplates), Events({}))),
     }));
 
     s = Throwing("throw_do_not_disturb", "isDoNotDisturbOn throws: the item reads Do Not Disturb and still switches",
                  "isDoNotDisturbOn", {
-        Choose(kDoNotDisturb, {"showDoNotDisturb"}, Menu(Schedule(kThrowTemplates), Events(kThrowEvents))),
-        Choose(kSounds, {"showSoundList"}, Menu(Schedule(kThrowTemplates), Events(kThrowEvents))),
+        Choose(IDS_DO_NOT_DISTURB, {"showDoNotDisturb"}, Menu(Schedule(kThrowTemplates), Events(kThrowEvents))),
+        Choose(IDS_SOUNDS, {"showSoundList"}, Menu(Schedule(kThrowTemplates), Events(kThrowEvents))),
     }, "dnd=true\n");
     s.lines.push_back({"showDoNotDisturb", 1});
     table.push_back(s);
 
     s = Throwing("throw_command", "showAboutWindow throws: the next commands and menus work", "showAboutWindow", {
-        Choose(kAbout, {"showAboutWindow"}, Menu(Schedule(kThrowTemplates), Events(kThrowEvents))),
-        Choose(kAbout, {"showAboutWindow"}),
-        Choose(kTemplates, {"showTemplateList"}, Menu(Schedule(kThrowTemplates), Events(kThrowEvents))),
+        Choose(IDS_ABOUT, {"showAboutWindow"}, Menu(Schedule(kThrowTemplates), Events(kThrowEvents))),
+        Choose(IDS_ABOUT, {"showAboutWindow"}),
+        Choose(IDS_TEMPLATES, {"showTemplateList"}, Menu(Schedule(kThrowTemplates), Events(kThrowEvents))),
         Do(Act::SecondStart, {"showReminderList"}),
     });
     s.lines.push_back({"showAboutWindow", 2});
@@ -243,7 +241,7 @@ std::vector<Scenario> BuildScenarios()
         Openings(1000, SampleMenu()),
         // Quiet only if the monitor thread's frame is as empty as at the start.
         HoldRefs(kLocalRefCapacity),
-        Choose(kReminders, {"showReminderList"}, SampleMenu()),
+        Choose(IDS_REMINDERS, {"showReminderList"}, SampleMenu()),
     });
     s.lines.push_back({"getTemplateList", 1003});
     table.push_back(s);
@@ -271,7 +269,7 @@ std::vector<Scenario> BuildScenarios()
     s.name = "wm_close";
     s.purpose = "WM_CLOSE posted to the ghost window from outside ends the run";
     s.steps = {
-        Choose(kReminders, {"showReminderList"}, SampleMenu()),
+        Choose(IDS_REMINDERS, {"showReminderList"}, SampleMenu()),
         Do(Act::Close, kQuitEnd),
     };
     s.lines = {{"quit", 1}, {"application end", 1}};
@@ -279,7 +277,7 @@ std::vector<Scenario> BuildScenarios()
 
     s = EndedByExit("exit_on_quit",
                     "quit ends the process itself (System.exit 7) while the main thread waits in DestroyJavaVM",
-                    {Choose(kReminders, {"showReminderList"}, Menu(Schedule({}), NoEvents()))});
+                    {Choose(IDS_REMINDERS, {"showReminderList"}, Menu(Schedule({}), NoEvents()))});
     s.data = "exit-on-quit=7\n";
     s.steps.back().calls = {"quit", "exit 7"};
     s.status = 7;
@@ -287,13 +285,13 @@ std::vector<Scenario> BuildScenarios()
     table.push_back(s);
 
     s = EndedByExit("main_throws", "main throws once the application runs: nothing reported, the tray binds and works",
-                    {Choose(kReminders, {"showReminderList"}, Menu(Schedule({}), NoEvents()))});
+                    {Choose(IDS_REMINDERS, {"showReminderList"}, Menu(Schedule({}), NoEvents()))});
     s.data = "throw=main\n";
     s.lines.push_back({"application end", 1});
     table.push_back(s);
 
     s = EndedByExit("before_bind", "a second start and a press while main still runs: answered, nothing opens",
-                    {Choose(kReminders, {"showReminderList"}, Menu(Schedule({}), NoEvents()))});
+                    {Choose(IDS_REMINDERS, {"showReminderList"}, Menu(Schedule({}), NoEvents()))});
     s.data = "sleep=main|600\n";
     s.beforeBind = BeforeBind::Poke;
     s.lines.push_back({"showReminderList", 1});
@@ -310,8 +308,8 @@ std::vector<Scenario> BuildScenarios()
     table.push_back(s);
 
     s = EndedByExit("big_lists", "1200 templates and 500 events: 999 and 400 items, the frame's references kept low", {
-        Choose(kFirstTemplate + 998, {TemplateCall(998)}, BigMenu()),
-        Choose(kFirstEvent + 399, {}, BigMenu()),
+        Choose(kFirstTemplateItem + 998, {TemplateCall(998)}, BigMenu()),
+        Choose(kFirstEventItem + 399, {}, BigMenu()),
         Openings(20, BigMenu()),
         HoldRefs(kLocalRefCapacity),
     });
@@ -319,7 +317,7 @@ std::vector<Scenario> BuildScenarios()
     table.push_back(s);
 
     s = EndedByExit("texts", "texts as the VM gives them: modified UTF-8, overlong ones cut at 1023 bytes", {
-        Choose(kFirstTemplate + 2, {TemplateCall(2)}, Menu(Schedule(kTextsTemplates), Events(kTextsEvents))),
+        Choose(kFirstTemplateItem + 2, {TemplateCall(2)}, Menu(Schedule(kTextsTemplates), Events(kTextsEvents))),
     });
     s.data = kTextsData;
     table.push_back(s);
@@ -329,7 +327,7 @@ std::vector<Scenario> BuildScenarios()
     s.name = "watchdog_selftest";
     s.purpose = "a command stuck in Java: the watchdog ends the run with its step named";
     s.data = "sleep=showAboutWindow|30000\n";
-    s.steps = {Choose(kAbout, {"showAboutWindow"})};
+    s.steps = {Choose(IDS_ABOUT, {"showAboutWindow"})};
     s.steps[0].limitMs = 1000;
     s.status = kStatusWatchdog;
     s.output = {"realjvm: watchdog: step 1 (choose 999): no progress within 1000 ms"};

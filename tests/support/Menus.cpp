@@ -67,33 +67,33 @@ MenuRow SubMenu(std::string text, UINT id, std::vector<MenuRow> items)
 std::vector<MenuRow> FullMenu(std::vector<MenuRow> schedule, std::vector<MenuRow> events, bool suspended)
 {
     return {
-        Item("Exit", cmd::kExit),
+        Item("Exit", IDS_EXIT),
         Separator(9000),
-        Item("Chimelet 1.0", cmd::kAbout),
-        Item("Help", cmd::kHelp),
+        Item("Chimelet 1.0", IDS_ABOUT),
+        Item("Help", IDS_HELP),
         Separator(9001),
-        Item("Reminders", cmd::kReminders),
-        Item("Templates", cmd::kTemplates),
-        Item("Categories", cmd::kCategories),
-        Item("Sounds", cmd::kSounds),
+        Item("Reminders", IDS_REMINDERS),
+        Item("Templates", IDS_TEMPLATES),
+        Item("Categories", IDS_CATEGORIES),
+        Item("Sounds", IDS_SOUNDS),
         Separator(9002),
         SubMenu("Schedule", 1, std::move(schedule)),
         Separator(9003),
         SubMenu("Events For Today", 2, std::move(events)),
         Separator(9004),
-        Item(suspended ? "Resume Reminders" : "Do Not Disturb", cmd::kDoNotDisturb),
+        Item(suspended ? "Resume Reminders" : "Do Not Disturb", IDS_DO_NOT_DISTURB),
         Separator(9005),
-        Item("Quick Reminder", cmd::kQuickReminder),
+        Item("Quick Reminder", IDS_QUICK_REMINDER),
     };
 }
 
 std::vector<MenuRow> Schedule(std::vector<std::string> const &templates, bool separator)
 {
-    std::vector<MenuRow> rows = {Item("New Reminder", cmd::kNewReminder)};
+    std::vector<MenuRow> rows = {Item("New Reminder", IDS_NEW_REMINDER)};
     if (separator && !templates.empty())
         rows.push_back(Separator(1));
     for (size_t i = 0; i < templates.size(); ++i)
-        rows.push_back(Item(templates[i], cmd::kFirstTemplate + (UINT)i));
+        rows.push_back(Item(templates[i], kFirstTemplateItem + (UINT)i));
     return rows;
 }
 
@@ -101,13 +101,13 @@ std::vector<MenuRow> Events(std::vector<std::string> const &lines)
 {
     std::vector<MenuRow> rows;
     for (size_t i = 0; i < lines.size(); ++i)
-        rows.push_back(Item(lines[i], cmd::kFirstEvent + (UINT)i));
+        rows.push_back(Item(lines[i], kFirstEventItem + (UINT)i));
     return rows;
 }
 
 std::vector<MenuRow> NoEvents()
 {
-    return {Item("None", cmd::kNoEvents)};
+    return {Item("None", IDS_NO_EVENTS)};
 }
 
 std::vector<std::string> Numbered(std::string const &prefix, int count)

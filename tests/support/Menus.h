@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "resource.h"
+
 // One item of a menu, as read back with GetMenuItemInfoA.
 struct MenuRow {
     std::string text;
@@ -33,22 +35,10 @@ MenuRow SubMenu(std::string text, UINT id, std::vector<MenuRow> items);
 
 // --- The tray menu ---
 
-// The commands of the tray menu: each row's ID and item data.
-namespace cmd {
-UINT const kExit = 9990;
-UINT const kAbout = 999;
-UINT const kHelp = 995;
-UINT const kReminders = 1001;
-UINT const kTemplates = 1002;
-UINT const kCategories = 1003;
-UINT const kSounds = 1004;
-UINT const kDoNotDisturb = 2001;   // also when it reads "Resume Reminders"
-UINT const kQuickReminder = 3001;
-UINT const kNewReminder = 8002;
-UINT const kNoEvents = 8004;       // "None": runs nothing
-UINT const kFirstTemplate = 4000;  // template item i runs showEditReminderWithTemplate(i)
-UINT const kFirstEvent = 8005;     // events run nothing
-}  // namespace cmd
+// The commands of the tray menu, each row's ID and item data: the string
+// IDs of the fixed rows' texts (resource.h), and these for the rows from Java.
+UINT const kFirstTemplateItem = 4000;  // template i runs showEditReminderWithTemplate(i)
+UINT const kFirstEventItem = 8005;     // events run nothing, nor does None (IDS_NO_EVENTS)
 
 // The rows that run a Java interface method of their own, without argument
 // and answering void: every suite's pass over the menu starts from these.
@@ -58,15 +48,15 @@ struct PlainCommand {
     char const *method;
 };
 inline constexpr PlainCommand kPlainCommands[] = {
-    {"About", cmd::kAbout, "showAboutWindow"},
-    {"Help", cmd::kHelp, "showHelpWindow"},
-    {"Reminders", cmd::kReminders, "showReminderList"},
-    {"Templates", cmd::kTemplates, "showTemplateList"},
-    {"Categories", cmd::kCategories, "showCategoryList"},
-    {"Sounds", cmd::kSounds, "showSoundList"},
-    {"Do Not Disturb", cmd::kDoNotDisturb, "showDoNotDisturb"},
-    {"Quick Reminder", cmd::kQuickReminder, "showQuickReminder"},
-    {"New Reminder", cmd::kNewReminder, "showNewReminderDialog"},
+    {"About", IDS_ABOUT, "showAboutWindow"},
+    {"Help", IDS_HELP, "showHelpWindow"},
+    {"Reminders", IDS_REMINDERS, "showReminderList"},
+    {"Templates", IDS_TEMPLATES, "showTemplateList"},
+    {"Categories", IDS_CATEGORIES, "showCategoryList"},
+    {"Sounds", IDS_SOUNDS, "showSoundList"},
+    {"Do Not Disturb", IDS_DO_NOT_DISTURB, "showDoNotDisturb"},
+    {"Quick Reminder", IDS_QUICK_REMINDER, "showQuickReminder"},
+    {"New Reminder", IDS_NEW_REMINDER, "showNewReminderDialog"},
 };
 // What a template item runs, with the template's index as argument.
 char const kTemplateMethod[] = "showEditReminderWithTemplate";

@@ -165,17 +165,17 @@ TEST_F(TrayMenu, EachChoiceRunsItsCommand)
     for (PlainCommand const &c : kPlainCommands)
         cases.push_back({c.name, c.command, InvokeLine(c.method, "()V")});
     std::vector<ChoiceCase> const more = {
-        {"Resume Reminders runs the same", cmd::kDoNotDisturb, InvokeLine("showDoNotDisturb", "()V")},
-        {"left button, Reminders", cmd::kReminders, InvokeLine("showReminderList", "()V"), WM_LBUTTONDOWN},
-        {"template A", cmd::kFirstTemplate, TemplateLine(0)},
-        {"template B, the last row of Schedule", cmd::kFirstTemplate + 1, TemplateLine(1)},
-        {"an event runs nothing", cmd::kFirstEvent, ""},
+        {"Resume Reminders runs the same", IDS_DO_NOT_DISTURB, InvokeLine("showDoNotDisturb", "()V")},
+        {"left button, Reminders", IDS_REMINDERS, InvokeLine("showReminderList", "()V"), WM_LBUTTONDOWN},
+        {"template A", kFirstTemplateItem, TemplateLine(0)},
+        {"template B, the last row of Schedule", kFirstTemplateItem + 1, TemplateLine(1)},
+        {"an event runs nothing", kFirstEventItem, ""},
         {"dismissed", 0, ""},
         // Values the menu does not hold, as item data.
         {"the last template command", 4999, TemplateLine(999)},
         {"past the templates", 5000, ""},
         {"before the templates", 3999, ""},
-        {"None", cmd::kNoEvents, ""},
+        {"None", IDS_NO_EVENTS, ""},
         {"the last event command", 8404, ""},
         {"a separator", 9000, ""},
         {"the Schedule entry and the template separator", 1, ""},
@@ -185,7 +185,7 @@ TEST_F(TrayMenu, EachChoiceRunsItsCommand)
     };
     cases.insert(cases.end(), more.begin(), more.end());
     if (sizeof(ULONG_PTR) > 4)  // a template command in the low half only is none
-        cases.push_back({"a template command above 32 bits", (ULONG_PTR)0xFFFFFFFFu + 1 + cmd::kFirstTemplate, ""});
+        cases.push_back({"a template command above 32 bits", (ULONG_PTR)0xFFFFFFFFu + 1 + kFirstTemplateItem, ""});
 
     bool suspended = false;
     int opened = 0;
@@ -208,13 +208,13 @@ TEST_F(TrayMenu, EachChoiceRunsItsCommand)
         EXPECT_EQ(BoundJava::Count("invoke "), before + (inMenu ? 3 : 0) + (c.line.empty() ? 0 : 1));
         if (!c.line.empty())
             EXPECT_EQ(BoundJava::Count(c.line), linesBefore + 1);
-        if (c.command == cmd::kDoNotDisturb)
+        if (c.command == IDS_DO_NOT_DISTURB)
             suspended = !suspended;
     }
 
     // Exit asks, once the menu has closed; No leaves everything as it was.
     AnswerMessageBoxes(IDNO);
-    ChooseInNextMenu(owner, cmd::kExit);
+    ChooseInNextMenu(owner, IDS_EXIT);
     MouseDownOnNotifyIcon(owner, kNotifyIconId, WM_RBUTTONDOWN);
     ASSERT_EQ(ShownMessageBoxes().size(), 1u);
     EXPECT_EQ(ShownMessageBoxes()[0].caption, "Exit Chimelet?");
@@ -285,8 +285,8 @@ TEST_F(TrayMenu, AnIdTheMenuDoesNotHoldRunsNothing)
         UINT id;
         std::string line;  // "" none
     } const cases[] = {
-        {cmd::kFirstTemplate + 1, TemplateLine(1)},  // held: the answer does reach the dispatch
-        {cmd::kFirstTemplate + 2, ""},               // a template the menu does not show
+        {kFirstTemplateItem + 1, TemplateLine(1)},  // held: the answer does reach the dispatch
+        {kFirstTemplateItem + 2, ""},               // a template the menu does not show
         {1, ""},                                     // the Schedule entry and the template separator
         {7777, ""},
         {0xFFFFFFFFu, ""},
