@@ -40,8 +40,6 @@ namespace {
 char const kInvokeShowReminders[] = "invoke com/norvanta/kelvarin/data/TExternalDataInterface.showReminderList()V";
 char const kInvokeQuit[] = "invoke com/norvanta/kelvarin/data/TExternalDataInterface.quit()V";
 
-DWORD const kAppearMs = 10000;
-DWORD const kExitMs = 10000;
 // A Chimelet is closed only once its tray is bound to Java: closed before,
 // it never tells the application to quit, and its VM never ends. The check
 // measures how long binding takes; every run waits five times that, and at

@@ -21,11 +21,9 @@
 
 namespace blackbox {
 
-// Generous bounds: a Wine process starts in well under a second with the
-// persistent server, but CI machines stall now and then.
-DWORD const kAppearMs = 10000;   // icon, ghost window, menu, box, log line
-DWORD const kExitMs = 10000;     // a process that should end
-DWORD const kQuietMs = 600;      // how long "nothing happens" is watched
+using winrig::kAppearMs;
+using winrig::kExitMs;
+DWORD const kQuietMs = 600;  // how long "nothing happens" is watched
 
 char const kInterface[] = "com/norvanta/kelvarin/data/TExternalDataInterface.";
 char const kInvokeInterface[] = "invoke com/norvanta/kelvarin/data/TExternalDataInterface.";

@@ -52,6 +52,11 @@ UINT const kShowRemindersMessage = WM_USER + 102;
 
 // --- Waiting ---
 
+// Generous bounds for another Wine process: one starts in well under a
+// second with the persistent server, but machines stall now and then.
+DWORD const kAppearMs = 10000;  // its window, icon, menu, message box, log line
+DWORD const kExitMs = 10000;    // its end, when it should end
+
 // Polls predicate every pollMs until it answers true or timeoutMs has
 // passed; true when it did. The predicate is asked at least once.
 template <typename Predicate>
