@@ -177,6 +177,17 @@ TEST_F(MessageTest, SendMessageAcrossThreads) {
     EXPECT_TRUE(DestroyWindow(mine));
 }
 
+// A handler of a sent message cannot end its thread's loop by a flag alone:
+// GetMessageA serves sent messages without returning.
+TEST_F(MessageTest, PostQuitMessageEndsTheLoopOfTheCallingThread) {
+    PostQuitMessage(3);
+    MSG msg;
+    EXPECT_EQ(0, GetMessageA(&msg, nullptr, 0, 0));
+    EXPECT_EQ(static_cast<UINT>(WM_QUIT), msg.message);
+    EXPECT_EQ(3u, msg.wParam);
+    EXPECT_EQ(nullptr, msg.hwnd);
+}
+
 TEST_F(MessageTest, SenderIsReleasedWhenTheTargetThreadEnds) {
     WindowThread worker;
     worker.mode = WindowThread::Busy;

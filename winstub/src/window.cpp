@@ -415,6 +415,12 @@ BOOL WINAPI PostMessageA(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) 
     return PostLocked(hwnd, message, wParam, lParam) ? TRUE : FALSE;
 }
 
+// WM_QUIT to the calling thread's queue, for no window: GetMessageA answers 0.
+VOID WINAPI PostQuitMessage(int exitCode) {
+    Guard lock(Lock());
+    PostLocked(nullptr, WM_QUIT, static_cast<WPARAM>(exitCode), 0);
+}
+
 LRESULT WINAPI SendMessageA(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     Guard lock(Lock());
     std::shared_ptr<Window> w = Find(hwnd);
