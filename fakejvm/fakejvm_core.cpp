@@ -62,6 +62,11 @@ ThreadRec *CurrentThread(const State &st) {
     return tlRec;
 }
 
+ThreadRec *DetachedThread(const State &st) {
+    if (!st.vm || tlVmId != st.vm->id || !tlRec || tlRec->attached) return nullptr;
+    return tlRec;
+}
+
 void SetCurrentThread(ThreadRec *rec, uint64_t vmId) {
     tlRec = rec;
     tlVmId = vmId;

@@ -231,6 +231,9 @@ State &S();
 
 // The calling thread's record in the VM with id vmId, or null.
 ThreadRec *CurrentThread(const State &st);
+// The calling thread's record in the live VM when it attached once and has
+// detached since, else NULL.
+ThreadRec *DetachedThread(const State &st);
 void SetCurrentThread(ThreadRec *rec, uint64_t vmId);
 
 // ---------------------------------------------------------------- helpers

@@ -243,6 +243,17 @@ jint Attach(JavaVM *vm, void **penv, void *args, bool daemon) {
         *penv = &cur->env->env;  // attached already: stays attached once, as it was
         return answer(JNI_OK);
     }
+    if (ThreadRec *back = DetachedThread(st)) {
+        // Attached again after a detach: the thread's record comes back, so
+        // that a thread attaching for each call does not grow the model (a
+        // real VM frees what it made for the thread when it detaches).
+        back->attached = true;
+        back->daemon = daemon;
+        PushFrame(st, back, 16);
+        st.lastAttachedKey = back->key;
+        *penv = &back->env->env;
+        return answer(JNI_OK);
+    }
     if (name.empty()) name = "Thread-" + std::to_string(st.vm->nextThreadNumber++);
     // The creating thread may have detached and come back: DestroyJavaVM on
     // it must still not wait for itself.
