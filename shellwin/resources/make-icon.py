@@ -1,20 +1,20 @@
 #!/usr/bin/env python3
 """Draws Chimelet's tray icon, a golden bell with its clapper, into Chimelet.ico.
 
-One image, 32x32, 8 bits per pixel with a 256-entry palette and a 1-bit AND mask,
-the form the resource compiler and LoadImageA take for the icon group "ICON_1".
-The tray loads it at 16x16, and Wine shrinks an icon by ANDing the colours of the
-pixels it merges (BLACKONWHITE stretching): two golds ANDed make orange, red or
-green. So the bell is drawn on a 16x16 grid and each cell fills a 2x2 block of the
-image, aligned at even coordinates: the AND of four equal colours is that colour,
-and any averaging shrink keeps it too. The shapes are bold, with a dark outline
-that holds on light and dark taskbars alike. Standard library only; the output is
-the same byte for byte on every run.
+Four images, 16x16, 20x20, 24x24 and 32x32, each 8 bits per pixel with a 256-entry
+palette and a 1-bit AND mask, the form the resource compiler and LoadImageA take
+for the icon group "ICON_1". The tray loads the icon at the system's small-icon
+size: 16x16 at 96 DPI, 20, 24 or 32 on denser screens. Each size is drawn at its
+own resolution, so none is a stretched copy of another: Wine shrinks an icon by
+ANDing the colours of the pixels it merges (two golds ANDed make orange, red or
+green), and enlarging blurs. The shapes are bold, with a dark outline that holds
+on light and dark taskbars alike. Standard library only; the output is the same
+byte for byte on every run.
 
     python3 make-icon.py [--out Chimelet.ico] [--preview bell.png]
 
---preview also writes the icon enlarged 8 times as a PNG, on a checkerboard where
-the mask makes it transparent, to look at without an icon viewer.
+--preview also writes the 32x32 image enlarged 8 times as a PNG, on a checkerboard
+where the mask makes it transparent, to look at without an icon viewer.
 """
 
 import argparse
@@ -23,15 +23,13 @@ import os
 import struct
 import zlib
 
-SIZE = 32           # pixels per side of the one image; the drawing is in these units
-CELL = 2            # image pixels per side of one drawing cell
-GRID = SIZE // CELL # cells per side: the tray's 16
-SUB = 16            # samples per cell per side, for smooth edges and shading
-HI = GRID * SUB     # side of the sample grid
-OUTLINE_PX = 2.0    # outline width in image pixels: one cell
+SIZES = (16, 20, 24, 32)  # the images, in pixels per side
+UNITS = 32.0        # the drawing's own units per side, whatever the image size
+SUB = 16            # samples per pixel per side, for smooth edges and shading
+OUTLINE = 2.0       # outline width in drawing units: one pixel at 16x16
 
 TRANSPARENT = None
-OUTLINE = (74, 42, 8)
+OUTLINE_COLOUR = (74, 42, 8)
 CLAPPER = (168, 96, 34)
 CLAPPER_LIGHT = (226, 166, 96)
 GOLD_RAMP = [       # shade 0 (turned away from the light) to 1 (the highlight)
@@ -53,8 +51,8 @@ def gold(shade):
 
 
 def bell_half_width(y):
-    """Half the bell's width at height y (image pixels, y down); 0 outside it.
-    Heights that change the look lie on even rows: whole cells."""
+    """Half the bell's width at height y (drawing units, y down); 0 outside it.
+    Heights that change the look lie on even units: whole pixels at 16x16."""
     dome_centre, dome_radius = 11.0, 6.8
     if 4.0 <= y < dome_centre:
         return math.sqrt(max(dome_radius ** 2 - (y - dome_centre) ** 2, 0.0))
@@ -67,8 +65,8 @@ def bell_half_width(y):
 
 
 def sample(x, y):
-    """(material, colour) at a point of the drawing (image pixels), or TRANSPARENT."""
-    cx = SIZE / 2
+    """(material, colour) at a point of the drawing (drawing units), or TRANSPARENT."""
+    cx = UNITS / 2
     # Crown knob on top of the dome.
     dx, dy = x - cx, y - 4.4
     if dx * dx + dy * dy <= 2.2 ** 2:
@@ -96,50 +94,52 @@ def sample(x, y):
 def distance_outside(inside):
     """Approximate distance, in samples, from each sample to the nearest inside one."""
     big = 1 << 30
-    d = [[0 if inside[r][c] else big for c in range(HI)] for r in range(HI)]
+    side = len(inside)
+    d = [[0 if inside[r][c] else big for c in range(side)] for r in range(side)]
     # Two-pass chamfer with the 5-7-11 mask: within about 2% of true distance.
     steps = ((-1, 0, 5), (0, -1, 5), (-1, -1, 7), (-1, 1, 7), (-1, -2, 11),
              (-1, 2, 11), (-2, -1, 11), (-2, 1, 11))
-    for r in range(HI):
+    for r in range(side):
         row = d[r]
-        for c in range(HI):
+        for c in range(side):
             best = row[c]
             for dr, dc, cost in steps:
                 rr, cc = r + dr, c + dc
-                if 0 <= rr < HI and 0 <= cc < HI and d[rr][cc] + cost < best:
+                if 0 <= rr < side and 0 <= cc < side and d[rr][cc] + cost < best:
                     best = d[rr][cc] + cost
             row[c] = best
-    for r in range(HI - 1, -1, -1):
+    for r in range(side - 1, -1, -1):
         row = d[r]
-        for c in range(HI - 1, -1, -1):
+        for c in range(side - 1, -1, -1):
             best = row[c]
             for dr, dc, cost in steps:
                 rr, cc = r - dr, c - dc
-                if 0 <= rr < HI and 0 <= cc < HI and d[rr][cc] + cost < best:
+                if 0 <= rr < side and 0 <= cc < side and d[rr][cc] + cost < best:
                     best = d[rr][cc] + cost
             row[c] = best
     return [[v / 5.0 for v in row] for row in d]
 
 
-def render():
-    """The icon as SIZE x SIZE rows of (r, g, b) tuples or TRANSPARENT, top row first."""
-    step = SIZE / HI
-    hi = [[sample((c + 0.5) * step, (r + 0.5) * step) for c in range(HI)] for r in range(HI)]
+def render(size):
+    """The size x size image as rows of (r, g, b) tuples or TRANSPARENT, top row first."""
+    hi_side = size * SUB
+    step = UNITS / hi_side
+    hi = [[sample((c + 0.5) * step, (r + 0.5) * step) for c in range(hi_side)] for r in range(hi_side)]
     dist = distance_outside([[p is not TRANSPARENT for p in row] for row in hi])
-    limit = OUTLINE_PX / step
-    for r in range(HI):
-        for c in range(HI):
+    limit = OUTLINE / step
+    for r in range(hi_side):
+        for c in range(hi_side):
             if hi[r][c] is TRANSPARENT and dist[r][c] <= limit:
-                hi[r][c] = ("outline", OUTLINE)
-    cells = []
-    for y in range(GRID):
+                hi[r][c] = ("outline", OUTLINE_COLOUR)
+    image = []
+    for y in range(size):
         row = []
-        for x in range(GRID):
+        for x in range(size):
             samples = [hi[y * SUB + j][x * SUB + i] for j in range(SUB) for i in range(SUB)]
-            # A cell is the material most of its samples show, in that material's
+            # A pixel is the material most of its samples show, in that material's
             # mean colour: edges stay crisp instead of averaging outline into gold.
             # The mask is all or nothing anyway, so a transparent majority leaves
-            # the cell transparent rather than blended with an unknown taskbar.
+            # the pixel transparent rather than blended with an unknown taskbar.
             counts = {}
             for p in samples:
                 kind = "none" if p is TRANSPARENT else p[0]
@@ -150,8 +150,8 @@ def render():
             else:
                 mine = [p[1] for p in samples if p is not TRANSPARENT and p[0] == kind]
                 row.append(tuple(round(sum(c[k] for c in mine) / len(mine)) for k in range(3)))
-        cells.append(row)
-    return [[cells[y // CELL][x // CELL] for x in range(SIZE)] for y in range(SIZE)]
+        image.append(row)
+    return image
 
 
 def median_cut(colours, count):
@@ -172,8 +172,9 @@ def median_cut(colours, count):
     return sorted(tuple(round(sum(c[k] for c in b) / len(b)) for k in range(3)) for b in boxes)
 
 
-def to_ico(image):
-    """The .ico bytes: directory, BITMAPINFOHEADER, palette, XOR rows, AND rows."""
+def dib(image):
+    """One image of the icon: BITMAPINFOHEADER, palette, XOR rows, AND rows."""
+    size = len(image)
     opaque = [p for row in image for p in row if p is not TRANSPARENT]
     # Entry 0 stays black: transparent pixels point at it, so that with their mask
     # bit set they leave the screen as it was (screen AND 1, XOR 0).
@@ -186,30 +187,40 @@ def to_ico(image):
                 (a - b) ** 2 for a, b in zip(palette[i], colour)))
         return nearest[colour]
 
+    mask_row_bytes = (size + 31) // 32 * 4          # rows of every bitmap are 4-aligned
     xor_rows, and_rows = [], []
     for row in reversed(image):                     # DIB rows run bottom-up
         xor_rows.append(bytes(0 if p is TRANSPARENT else index_of(p) for p in row))
         bits = 0
         for p in row:
             bits = (bits << 1) | (1 if p is TRANSPARENT else 0)
-        and_rows.append(struct.pack(">I", bits))    # 32 bits: one row, already 4-aligned
+        bits <<= mask_row_bytes * 8 - size
+        and_rows.append(bits.to_bytes(mask_row_bytes, "big"))
     xor_data, and_data = b"".join(xor_rows), b"".join(and_rows)
-    assert len(xor_data) == SIZE * SIZE and len(and_data) == SIZE * 4
+    assert size % 4 == 0 and len(xor_data) == size * size and len(and_data) == size * mask_row_bytes
 
     # The height counts the XOR and the AND bitmap together.
-    header = struct.pack("<IiiHHIIiiII", 40, SIZE, 2 * SIZE, 1, 8, 0,
+    header = struct.pack("<IiiHHIIiiII", 40, size, 2 * size, 1, 8, 0,
                          len(xor_data) + len(and_data), 0, 0, 256, 0)
     rgbquads = b"".join(struct.pack("<BBBB", b, g, r, 0) for r, g, b in palette)
-    body = header + rgbquads + xor_data + and_data
-    directory = struct.pack("<HHH", 0, 1, 1)
-    # Colour count 0 means "256 or more"; planes 1, 8 bits; the image follows at 6 + 16.
-    entry = struct.pack("<BBBBHHII", SIZE, SIZE, 0, 0, 1, 8, len(body), 6 + 16)
-    return directory + entry + body
+    return header + rgbquads + xor_data + and_data
+
+
+def to_ico(images):
+    """The .ico bytes: the directory, then each image's DIB."""
+    bodies = [dib(image) for image in images]
+    directory = struct.pack("<HHH", 0, 1, len(images))
+    offset = 6 + 16 * len(images)
+    for image, body in zip(images, bodies):
+        # Colour count 0 means "256 or more"; planes 1, 8 bits.
+        directory += struct.pack("<BBBBHHII", len(image), len(image), 0, 0, 1, 8, len(body), offset)
+        offset += len(body)
+    return directory + b"".join(bodies)
 
 
 def to_png(image, scale):
     """The image enlarged `scale` times, on a grey checkerboard where transparent."""
-    side = SIZE * scale
+    side = len(image) * scale
     raw = bytearray()
     for y in range(side):
         raw.append(0)                               # PNG filter type: none
@@ -230,14 +241,14 @@ def main():
     here = os.path.dirname(os.path.abspath(__file__))
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--out", default=os.path.join(here, "Chimelet.ico"))
-    parser.add_argument("--preview", help="also write an 8x enlarged PNG here")
+    parser.add_argument("--preview", help="also write the 32x32 image enlarged 8 times here")
     args = parser.parse_args()
-    image = render()
+    images = [render(size) for size in SIZES]
     with open(args.out, "wb") as f:
-        f.write(to_ico(image))
+        f.write(to_ico(images))
     if args.preview:
         with open(args.preview, "wb") as f:
-            f.write(to_png(image, 8))
+            f.write(to_png(images[-1], 8))
 
 
 if __name__ == "__main__":
