@@ -13,6 +13,7 @@
 
 static char const gSunJRERootKey[43] = "Software\\JavaSoft\\Java Runtime Environment";
 static char const kCaption[] = "Kelvarin";
+static char const kClassPathOption[] = "-Djava.class.path=";
 
 typedef jint(JNICALL *CreateJavaVMEntry)(JavaVM **pvm, void **penv, void *args);
 typedef jint(JNICALL *GetDefaultJavaVMInitArgsEntry)(void *args);
@@ -35,19 +36,35 @@ int UseSpecificVM(char const *iniFileName, char *outJavaVersion, unsigned long o
     return copied > 1 ? 1 : 0;
 }
 
-// Reads a registry value as text. Registry data need not end in a
-// terminator: data that fills the whole buffer without one is taken as too
-// long, never read past.
+// Replaces the %NAME% references of buf (size bytes) by their values. False
+// when the result does not fit: a path cut short would name another file.
+static bool ExpandRegistryText(char *buf, DWORD size)
+{
+    char expanded[kVersionTextSize];  // room for the largest value read
+    DWORD needed = ExpandEnvironmentStringsA(buf, expanded, sizeof expanded);
+    if (needed == 0 || needed > sizeof expanded || needed > size)
+        return false;
+    lstrcpynA(buf, expanded, size);
+    return true;
+}
+
+// Reads a registry value as text. Only REG_SZ and REG_EXPAND_SZ are text: a
+// number or binary data under that name counts as no value. Registry data
+// need not end in a terminator: data that fills the whole buffer without one
+// is taken as too long, never read past.
 static bool ReadRegistryText(HKEY key, char const *name, char *buf, DWORD size)
 {
+    DWORD type = REG_NONE;
     DWORD length = size;
-    if (RegQueryValueExA(key, name, NULL, NULL, (BYTE *)buf, &length) != ERROR_SUCCESS)
+    if (RegQueryValueExA(key, name, NULL, &type, (BYTE *)buf, &length) != ERROR_SUCCESS)
         return false;
-    if (length < size) {
+    if (type != REG_SZ && type != REG_EXPAND_SZ)
+        return false;
+    if (length < size)
         buf[length] = '\0';
-        return true;
-    }
-    return memchr(buf, '\0', size) != NULL;
+    else if (!memchr(buf, '\0', size))
+        return false;
+    return type == REG_SZ || ExpandRegistryText(buf, size);
 }
 
 static bool IsAcceptedVersion(char const *version)
@@ -68,9 +85,9 @@ static bool ChooseJavaVersion(HKEY rootKey, char const *iniFileName, char *curVe
 }
 
 // Reads the version key of `version`: all three values must be there.
-static int ReadRuntimeLib(char const *version, char *outJVMPath)
+static int ReadRuntimeLib(char const *version, char *outJVMPath, DWORD outSize)
 {
-    char jreKey[512];
+    char jreKey[kRegistryValueSize];
     if ((size_t)lstrlenA(gSunJRERootKey) + 1 + lstrlenA(version) + 1 > sizeof jreKey)
         return -1;
     wsprintfA(jreKey, "%s\\%s", gSunJRERootKey, version);
@@ -79,14 +96,15 @@ static int ReadRuntimeLib(char const *version, char *outJVMPath)
     if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, jreKey, 0, KEY_QUERY_VALUE, &versionKey) != ERROR_SUCCESS)
         return -1;
 
-    char javaHomeValue[512];
-    char javaMicroValue[512];
-    char javaRuntimeLibValue[512];
+    char javaHomeValue[kRegistryValueSize];
+    char javaMicroValue[kRegistryValueSize];
+    char javaRuntimeLibValue[kRegistryValueSize];
     int result = -1;
     if (ReadRegistryText(versionKey, "JavaHome", javaHomeValue, sizeof javaHomeValue)
         && ReadRegistryText(versionKey, "MicroVersion", javaMicroValue, sizeof javaMicroValue)
-        && ReadRegistryText(versionKey, "RuntimeLib", javaRuntimeLibValue, sizeof javaRuntimeLibValue)) {
-        lstrcpynA(outJVMPath, javaRuntimeLibValue, sizeof javaRuntimeLibValue);
+        && ReadRegistryText(versionKey, "RuntimeLib", javaRuntimeLibValue, sizeof javaRuntimeLibValue)
+        && (DWORD)lstrlenA(javaRuntimeLibValue) < outSize) {
+        lstrcpynA(outJVMPath, javaRuntimeLibValue, outSize);
         result = 0;
     }
     RegCloseKey(versionKey);
@@ -101,10 +119,10 @@ int EnsureJava(char const *iniFileName, char *outJVMPath)
         != ERROR_SUCCESS)
         return -1;
 
-    char curVersStr[1024];
+    char curVersStr[kVersionTextSize];
     int result = -1;
     if (ChooseJavaVersion(rootKey, iniFileName, curVersStr, sizeof curVersStr))
-        result = ReadRuntimeLib(curVersStr, outJVMPath);
+        result = ReadRuntimeLib(curVersStr, outJVMPath, kPathSize);
     RegCloseKey(rootKey);
     return result;
 }
@@ -113,8 +131,8 @@ int EnsureJava(char const *iniFileName, char *outJVMPath)
 
 static void ShowJavaRequired()
 {
-    char caption[256];
-    char text[1024];
+    char caption[kShortTextSize];
+    char text[kLongTextSize];
     HINSTANCE self = GetModuleHandleA(NULL);
 
     LoadStringA(self, IDS_PRODUCT_NAME, caption, sizeof caption);
@@ -127,6 +145,18 @@ static void ShowStartFailure(char const *message)
     MessageBoxA(NULL, message, kCaption, MB_ICONEXCLAMATION);
 }
 
+// "Can't find class" names the class as the launch was told it, or the bare
+// name of the main class when only its main() is missing.
+static int ShowClassNotFound(char const *className)
+{
+    char szBuf[kLongTextSize];  // wsprintfA never writes more than 1024 bytes
+    wsprintfA(szBuf, "Can't find class '%s'", className);
+    ShowStartFailure(szBuf);
+    return -1;
+}
+
+// Loads the VM library with both invocation entries, or frees it again: a
+// library without them is no Java runtime.
 static bool LoadJavaLibrary(char const *jvmPath)
 {
     HMODULE library = LoadLibraryA(jvmPath);
@@ -142,6 +172,13 @@ static bool LoadJavaLibrary(char const *jvmPath)
     pCreateJavaVM = NULL;
     pGetDefaultJavaVMInitArgs = NULL;
     return false;
+}
+
+// Whether the jar's path fits the class path option of a 1.2 start: a path
+// cut short would name some other file.
+static bool ClassPathFits(char const *inJarFileName)
+{
+    return inJarFileName[0] != '\0' && sizeof kClassPathOption + lstrlenA(inJarFileName) <= (size_t)kPathSize;
 }
 
 // Creates the VM with the jar as its class path: as a 1.1 runtime wants it,
@@ -161,10 +198,11 @@ static jint CreateJavaVM(char const *inJarFileName, JavaVM **outVM, JNIEnv **out
     if (result != JNI_EVERSION)
         return result;
 
-    char optionBuf[1024];
+    char optionBuf[kPathSize];  // ClassPathFits has made sure the path fits
     JavaVMOption options[1];
     JavaVMInitArgs jia;
-    wsprintfA(optionBuf, "-Djava.class.path=%s", inJarFileName);
+    lstrcpynA(optionBuf, kClassPathOption, sizeof optionBuf);
+    lstrcatA(optionBuf, inJarFileName);
     options[0].optionString = optionBuf;
     options[0].extraInfo = NULL;
     jia.version = JNI_VERSION_1_2;
@@ -177,19 +215,22 @@ static jint CreateJavaVM(char const *inJarFileName, JavaVM **outVM, JNIEnv **out
 int StartupJava(char const *iniFileName, char const *inJarFileName, char const *inMainClass,
                 HWND inWindowToBind, unsigned int inWindowMessage, JavaVM **outVM)
 {
-    char jvmPath[1024];
-    if (EnsureJava(iniFileName, jvmPath) != 0) {
+    // A runtime that is registered but cannot be loaded is as good as none.
+    char jvmPath[kPathSize];
+    if (EnsureJava(iniFileName, jvmPath) != 0 || !LoadJavaLibrary(jvmPath)) {
         ShowJavaRequired();
         return 0;
     }
-    if (!LoadJavaLibrary(jvmPath))
-        return 0;
+    // Without the jar the main class cannot be found: say so before a VM
+    // is made for nothing.
+    if (!ClassPathFits(inJarFileName))
+        return ShowClassNotFound(inMainClass);
 
     // pEnv belongs to this thread and never leaves this function.
     JNIEnv *pEnv = NULL;
-    char szBuf[1024];  // wsprintfA never writes more than 1024 bytes
     jint result = CreateJavaVM(inJarFileName, outVM, &pEnv);
     if (result < 0) {
+        char szBuf[kLongTextSize];
         wsprintfA(szBuf, "Cannot setup Java. Try installing the product again.  Error:%d", (int)result);
         ShowStartFailure(szBuf);
         return result;
@@ -199,16 +240,11 @@ int StartupJava(char const *iniFileName, char const *inJarFileName, char const *
     if (!mainClass) {
         if (pEnv->ExceptionCheck())
             pEnv->ExceptionDescribe();
-        wsprintfA(szBuf, "Can't find class '%s'", inMainClass);
-        ShowStartFailure(szBuf);
-        return -1;
+        return ShowClassNotFound(inMainClass);
     }
     jmethodID mainMethod = pEnv->GetStaticMethodID(mainClass, "main", "([Ljava/lang/String;)V");
-    if (!mainMethod) {
-        wsprintfA(szBuf, "Can't find class '%s'", "TApplication");
-        ShowStartFailure(szBuf);
-        return -1;
-    }
+    if (!mainMethod)
+        return ShowClassNotFound("TApplication");
 
     // main() starts the application and returns; only then may the tray
     // call into Java.

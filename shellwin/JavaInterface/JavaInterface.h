@@ -7,17 +7,26 @@
 
 #include <jni.h>
 
+// Buffer sizes in bytes, the terminator included. The shell's other module
+// sizes its paths and message texts by the same numbers.
+int const kPathSize = 1024;           // a file's full path
+int const kShortTextSize = 256;       // a caption, a question, a text from the string table
+int const kLongTextSize = 1024;       // a message that quotes a path or a class name
+int const kRegistryValueSize = 512;   // a registry value read as text
+int const kVersionTextSize = 1024;    // the Java version asked for, from the settings file or the registry
+
 // Runs the Java application and returns when it has ended, or at once when it
-// could not start (the user has then been told why, where there is something
-// to tell). Once main() of inMainClass has returned, inWindowMessage is posted
-// to inWindowToBind. *outVM holds the VM from the moment it exists. Returns 0,
-// -1, or the negative JNI code of a failed VM creation.
+// could not start (the user has then been told why). inJarFileName is the
+// jar's full path, which the VM gets as its class path. Once main() of
+// inMainClass has returned, inWindowMessage is posted to inWindowToBind.
+// *outVM holds the VM from the moment it exists. Returns 0, -1, or the
+// negative JNI code of a failed VM creation.
 int StartupJava(char const *iniFileName, char const *inJarFileName, char const *inMainClass,
                 HWND inWindowToBind, unsigned int inWindowMessage, JavaVM **outVM);
 
 // The runtime discovery StartupJava starts with. Writes the VM library path
-// (at most 511 characters and the terminator) into outJVMPath and returns 0;
-// -1, with outJVMPath untouched, when no accepted runtime is installed.
+// into outJVMPath, a buffer of kPathSize bytes, and returns 0; -1, with
+// outJVMPath untouched, when no accepted runtime is installed.
 int EnsureJava(char const *iniFileName, char *outJVMPath);
 
 // The settings file's "javaversion" override of section "main", read into

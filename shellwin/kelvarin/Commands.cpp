@@ -4,10 +4,10 @@
 
 #include <windows.h>
 
+#include <string.h>
+
 #include "kelvarin.h"
 #include "resource.h"
-
-char const interfaceClassName[50] = "com/norvanta/kelvarin/data/TExternalDataInterface";
 
 bool DescribeJavaException(JNIEnv *env)
 {
@@ -32,66 +32,65 @@ jclass GetApplicationInterfaceClass()
     return cls;
 }
 
-// Looks the class and the method up afresh (Java may have reloaded either),
-// calls it with args, and leaves no exception and no reference behind: the
-// monitor thread never returns to Java, which would free them.
-static void CallApplicationMethod(char const *name, char const *signature, jvalue const *args)
+// The class and the method are looked up afresh on every call: Java may
+// have reloaded either.
+bool CallInterfaceMethod(char const *name, char const *signature, jvalue const *args, jvalue *outResult)
 {
     JNIEnv *env = sg_pEnvThread;
-    if (!env)
-        return;
+    if (outResult)
+        *outResult = jvalue();
     jclass cls = GetApplicationInterfaceClass();
     if (!cls)
-        return;
+        return false;
 
+    jvalue result = jvalue();
     jmethodID method = env->GetStaticMethodID(cls, name, signature);
-    if (method)
-        env->CallStaticVoidMethodA(cls, method, args);
-    DescribeJavaException(env);
+    if (method) {
+        char const returnType = strchr(signature, ')')[1];
+        if (returnType == 'V')
+            env->CallStaticVoidMethodA(cls, method, args);
+        else if (returnType == 'Z')
+            result.z = env->CallStaticBooleanMethodA(cls, method, args);
+        else
+            result.l = env->CallStaticObjectMethodA(cls, method, args);  // NULL after an exception
+    }
+    // A missing method leaves NoSuchMethodError pending, a failed call its own.
+    bool threw = DescribeJavaException(env);
+    bool ran = method && !threw;
     env->DeleteLocalRef(cls);
+    if (outResult && ran)
+        *outResult = result;
+    return ran;
 }
 
 int AreRemindersSuspended()
 {
-    JNIEnv *env = sg_pEnvThread;
-    if (!env)
-        return 0;
-    jclass cls = GetApplicationInterfaceClass();
-    if (!cls)
-        return 0;
-
-    int suspended = 0;
-    jmethodID method = env->GetStaticMethodID(cls, "isDoNotDisturbOn", "()Z");
-    if (method)
-        suspended = env->CallStaticBooleanMethodA(cls, method, NULL);
-    if (DescribeJavaException(env))
-        suspended = 0;
-    env->DeleteLocalRef(cls);
-    return suspended;
+    jvalue suspended;
+    return CallInterfaceMethod("isDoNotDisturbOn", "()Z", NULL, &suspended) ? suspended.z : 0;
 }
 
-void ShowAboutWindow() { CallApplicationMethod("showAboutWindow", "()V", NULL); }
-void ShowHelpWindow() { CallApplicationMethod("showHelpWindow", "()V", NULL); }
-void ShowDoNotDisturb() { CallApplicationMethod("showDoNotDisturb", "()V", NULL); }
-void ShowQuickReminder() { CallApplicationMethod("showQuickReminder", "()V", NULL); }
-void ShowReminderList() { CallApplicationMethod("showReminderList", "()V", NULL); }
-void ShowTemplateList() { CallApplicationMethod("showTemplateList", "()V", NULL); }
-void ShowCategoryList() { CallApplicationMethod("showCategoryList", "()V", NULL); }
-void ShowSoundList() { CallApplicationMethod("showSoundList", "()V", NULL); }
-void ShowNewReminderDialog() { CallApplicationMethod("showNewReminderDialog", "()V", NULL); }
-void DoQuit() { CallApplicationMethod("quit", "()V", NULL); }
+void ShowAboutWindow() { CallInterfaceMethod("showAboutWindow", "()V", NULL, NULL); }
+void ShowHelpWindow() { CallInterfaceMethod("showHelpWindow", "()V", NULL, NULL); }
+void ShowDoNotDisturb() { CallInterfaceMethod("showDoNotDisturb", "()V", NULL, NULL); }
+void ShowQuickReminder() { CallInterfaceMethod("showQuickReminder", "()V", NULL, NULL); }
+void ShowReminderList() { CallInterfaceMethod("showReminderList", "()V", NULL, NULL); }
+void ShowTemplateList() { CallInterfaceMethod("showTemplateList", "()V", NULL, NULL); }
+void ShowCategoryList() { CallInterfaceMethod("showCategoryList", "()V", NULL, NULL); }
+void ShowSoundList() { CallInterfaceMethod("showSoundList", "()V", NULL, NULL); }
+void ShowNewReminderDialog() { CallInterfaceMethod("showNewReminderDialog", "()V", NULL, NULL); }
+void DoQuit() { CallInterfaceMethod("quit", "()V", NULL, NULL); }
 
 void EditReminderWithTemplate(unsigned long inTemplateIndex)
 {
     jvalue index;
     index.i = (jint)inTemplateIndex;
-    CallApplicationMethod("showEditReminderWithTemplate", "(I)V", &index);
+    CallInterfaceMethod("showEditReminderWithTemplate", "(I)V", &index, NULL);
 }
 
 void ConfirmQuit()
 {
-    char caption[256];
-    char question[256];
+    char caption[kShortTextSize];
+    char question[kShortTextSize];
     HINSTANCE self = GetModuleHandleA(NULL);
 
     LoadStringA(self, IDS_EXIT_CAPTION, caption, sizeof caption);

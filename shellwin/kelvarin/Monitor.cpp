@@ -1,7 +1,7 @@
 // The monitor thread: the hidden ghost window through which a running
 // instance is found and reached, the tray icon, and the thread's message loop.
-// Once the Java application is up the thread attaches itself to the VM, and
-// every call the tray makes into Java runs here.
+// Once the Java application is up the tray is bound to it, and every call the
+// tray makes into Java runs here.
 
 #include <windows.h>
 #include <shellapi.h>
@@ -11,19 +11,39 @@
 #include "kelvarin.h"
 #include "resource.h"
 
-HWND sg_monitorHwnd;
-JavaVM *sg_jvm;
-JNIEnv *sg_pEnvThread;
-char gMenuItemTitle[256];
-int gQuitLoop;
-
 // cbSize names the record's first layout, whose tooltip holds 64 bytes,
 // however many this header's declaration has room for.
 int const kTipSize = 64;
 
+// Explorer may not be ready at logon, and then refuses the icon: it is
+// offered again every 2 seconds for 2 minutes.
+UINT_PTR const kAddIconTimer = 1;
+UINT const kAddIconRetryMs = 2000;
+int const kAddIconRetries = 60;
+
+// How long the main thread waits for this thread to take the tray down once
+// Java is gone. It only waits when this thread is busy, which it should not
+// be then; the process must end all the same.
+UINT const kTakeDownWaitMs = 1000;
+
+HWND sg_monitorHwnd;
+JavaVM *sg_jvm;
+JNIEnv *sg_pEnvThread;
+char gMenuItemTitle[kShortTextSize];
+int gQuitLoop;
+
+// Set once the bind message has shown that this thread can attach to the VM;
+// cleared when Java has gone.
+bool sg_trayBound;
+// Calls into Java under way on this thread. A second start's message can
+// come while the menu is open, within the call that opened it.
+static int sg_javaCallDepth;
+// A tray click is being handled: its menu or its Exit question is open.
+static bool sg_trayBusy;
 // Explorer broadcasts this when the notification area has been recreated;
 // every icon it showed is gone and must be added again.
 static UINT sg_taskbarCreatedMessage;
+static int sg_addIconRetriesLeft;
 
 void RegisterOurWindowClass()
 {
@@ -41,21 +61,25 @@ void RegisterOurWindowClass()
     RegisterClassA(&wc);
 }
 
+// The record that names our icon to the shell: window and identifier.
+static void InitNotifyIconData(NOTIFYICONDATAA *tnd, HWND hwnd, UINT uID)
+{
+    memset(tnd, 0, sizeof *tnd);
+    tnd->cbSize = NOTIFYICONDATAA_V1_SIZE;
+    tnd->hWnd = hwnd;
+    tnd->uID = uID;
+}
+
 BOOL AddTaskBarIcon(HWND hwnd, UINT uID, HICON hicon, char const *lpszTip)
 {
     NOTIFYICONDATAA tnd;
 
-    memset(&tnd, 0, sizeof tnd);
-    tnd.cbSize = NOTIFYICONDATAA_V1_SIZE;
-    tnd.hWnd = hwnd;
-    tnd.uID = uID;
+    InitNotifyIconData(&tnd, hwnd, uID);
     tnd.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
     tnd.uCallbackMessage = WM_NOTIFY_ICON;
     tnd.hIcon = hicon;
     if (lpszTip)
         lstrcpynA(tnd.szTip, lpszTip, kTipSize);
-    else
-        tnd.szTip[0] = '\0';
 
     BOOL added = Shell_NotifyIconA(NIM_ADD, &tnd);
     // The shell keeps its own copy of the image.
@@ -68,79 +92,116 @@ BOOL DeleteTaskBarIcon(HWND hwnd, UINT uID)
 {
     NOTIFYICONDATAA tnd;
 
-    memset(&tnd, 0, sizeof tnd);
-    tnd.cbSize = NOTIFYICONDATAA_V1_SIZE;
-    tnd.hWnd = hwnd;
-    tnd.uID = uID;
+    InitNotifyIconData(&tnd, hwnd, uID);
     return Shell_NotifyIconA(NIM_DELETE, &tnd);
 }
 
-static void AddOurIcon(HWND hwnd)
+// The bell at the size the tray shows: 16x16 at 96 DPI, more on a denser
+// screen, where a scaled-up 16x16 would be blurred.
+static BOOL AddOurIcon(HWND hwnd)
 {
     HINSTANCE self = GetModuleHandleA(NULL);
 
     LoadStringA(self, IDS_PRODUCT_NAME, gMenuItemTitle, kMenuTextLoadLimit);
-    HICON icon = (HICON)LoadImageA(self, IDI_TRAY_ICON_NAME, IMAGE_ICON, 16, 16, LR_DEFAULTCOLOR);
-    AddTaskBarIcon(hwnd, kNotifyIconId, icon, gMenuItemTitle);
+    HICON icon = (HICON)LoadImageA(self, IDI_TRAY_ICON_NAME, IMAGE_ICON, GetSystemMetrics(SM_CXSMICON),
+                                   GetSystemMetrics(SM_CYSMICON), LR_DEFAULTCOLOR);
+    return AddTaskBarIcon(hwnd, kNotifyIconId, icon, gMenuItemTitle);
 }
 
-// Whether the monitor thread is attached as a daemon (see AttachToJava).
-static bool sg_attachedAsDaemon;
-
-// Attaches this thread to the VM. While it only waits for clicks, a runtime
-// from 1.4 on takes it as a daemon: DestroyJavaVM on the main thread waits
-// for every non-daemon thread, so a Java application that ends by itself
-// would leave the process running, with a tray into an application that is
-// gone.
-static jint AttachToJava(JNIEnv **outEnv)
+static void AddOurIconUntilShown(HWND hwnd)
 {
-    sg_attachedAsDaemon = false;
-    jint result = sg_jvm->AttachCurrentThread((void **)outEnv, NULL);
-    if (result < 0 || (*outEnv)->GetVersion() < JNI_VERSION_1_4)
-        return result;
+    if (AddOurIcon(hwnd)) {
+        KillTimer(hwnd, kAddIconTimer);
+        return;
+    }
+    sg_addIconRetriesLeft = kAddIconRetries;
+    SetTimer(hwnd, kAddIconTimer, kAddIconRetryMs, NULL);
+}
+
+static void RetryAddingOurIcon(HWND hwnd)
+{
+    if (AddOurIcon(hwnd) || --sg_addIconRetriesLeft <= 0)
+        KillTimer(hwnd, kAddIconTimer);
+}
+
+// This thread is attached to the VM only while it calls Java, as a normal
+// thread. Between calls it is not: DestroyJavaVM waits for every attached
+// thread that is no daemon, and runtimes before 1.4 cannot attach one as a
+// daemon, so a thread that stayed attached would keep a Java application
+// that ends by itself from ending the process. During a call the VM waits
+// for it, so a call never runs into a VM being destroyed.
+static bool BeginJavaCall()
+{
+    if (!sg_trayBound)
+        return false;
+    if (sg_javaCallDepth > 0) {
+        ++sg_javaCallDepth;
+        return true;
+    }
+    JNIEnv *env = NULL;
+    if (sg_jvm->AttachCurrentThread((void **)&env, NULL) < 0)
+        return false;
+    sg_pEnvThread = env;
+    sg_javaCallDepth = 1;
+    return true;
+}
+
+// Detaching also frees every local reference the call left.
+static void EndJavaCall()
+{
+    if (--sg_javaCallDepth > 0)
+        return;
+    sg_pEnvThread = NULL;
     sg_jvm->DetachCurrentThread();
-    result = sg_jvm->AttachCurrentThreadAsDaemon((void **)outEnv, NULL);
-    sg_attachedAsDaemon = result >= 0;
-    return result;
 }
 
 static void BindToJava(HWND hWnd)
 {
     // The launch posts this once, after sg_jvm is set. The window is
     // reachable from any process, so a stray copy is ignored.
-    if (sg_pEnvThread || !sg_jvm)
+    if (sg_trayBound || !sg_jvm)
         return;
 
     JNIEnv *env = NULL;
-    if (AttachToJava(&env) < 0) {
+    if (sg_jvm->AttachCurrentThread((void **)&env, NULL) < 0) {
         // The Java application runs on without a tray.
         PostMessageA(hWnd, WM_QUIT, 0, 0);
         return;
     }
-    sg_pEnvThread = env;
+    sg_jvm->DetachCurrentThread();
+    sg_trayBound = true;
 }
 
-// Before the last call into Java the thread stops being a daemon: quit ends
-// the application, and the VM must not be destroyed under the calls that
-// still follow (the exception check, the detach).
-static void HoldJavaUntilDetached()
+// One tray action at a time: a click while the menu or the Exit question is
+// open would open a menu inside the menu, or ask twice.
+static void OnNotifyIcon(HWND hWnd, WPARAM wParam, LPARAM lParam)
 {
-    if (!sg_pEnvThread || !sg_attachedAsDaemon)
+    if (sg_trayBusy || (lParam != WM_LBUTTONDOWN && lParam != WM_RBUTTONDOWN))
         return;
-    sg_jvm->DetachCurrentThread();
-    sg_attachedAsDaemon = false;
-    JNIEnv *env = NULL;
-    sg_pEnvThread = sg_jvm->AttachCurrentThread((void **)&env, NULL) < 0 ? NULL : env;
+    if (!BeginJavaCall())
+        return;
+    sg_trayBusy = true;
+    MouseDownOnNotifyIcon(hWnd, wParam, lParam);
+    sg_trayBusy = false;
+    EndJavaCall();
 }
 
-// An attached thread must detach before it ends: a real VM otherwise waits
-// for it in DestroyJavaVM for ever.
-static void DetachFromJava()
+static void OnShowReminders()
 {
-    if (!sg_pEnvThread)
+    if (!BeginJavaCall())
         return;
-    sg_pEnvThread = NULL;
-    sg_jvm->DetachCurrentThread();
+    ShowReminderList();
+    EndJavaCall();
+}
+
+// The launch has returned: the VM is gone, or never came. The tray goes
+// without a word to Java. The message is sent, and GetMessageA serves a sent
+// message without returning: the loop learns of its end from WM_QUIT.
+static void OnJavaEnded(HWND hWnd)
+{
+    sg_trayBound = false;
+    DestroyWindow(hWnd);
+    PostQuitMessage(0);
 }
 
 static void EndMonitorLoop(HWND hWnd)
@@ -152,7 +213,7 @@ static void EndMonitorLoop(HWND hWnd)
 LRESULT CALLBACK WndProc(HWND hWnd, UINT messg, WPARAM wParam, LPARAM lParam)
 {
     if (sg_taskbarCreatedMessage != 0 && messg == sg_taskbarCreatedMessage) {
-        AddOurIcon(hWnd);
+        AddOurIconUntilShown(hWnd);
         return 0;
     }
 
@@ -163,15 +224,21 @@ LRESULT CALLBACK WndProc(HWND hWnd, UINT messg, WPARAM wParam, LPARAM lParam)
     case WM_QUIT:  // only when sent directly: the loop never dispatches a queued one
         EndMonitorLoop(hWnd);
         return 0;
+    case WM_TIMER:
+        if (wParam == kAddIconTimer)
+            RetryAddingOurIcon(hWnd);
+        return 0;
     case WM_BIND_TO_JAVA:
         BindToJava(hWnd);
         return 0;
     case WM_NOTIFY_ICON:
-        if (sg_pEnvThread)
-            MouseDownOnNotifyIcon(hWnd, wParam, lParam);
+        OnNotifyIcon(hWnd, wParam, lParam);
         return 0;
     case WM_SHOW_REMINDERS:
-        ShowReminderList();
+        OnShowReminders();
+        return 0;
+    case WM_JAVA_ENDED:
+        OnJavaEnded(hWnd);
         return 0;
     default:
         return DefWindowProcA(hWnd, messg, wParam, lParam);
@@ -198,6 +265,11 @@ DWORD WINAPI CreateOurWindow(void *pParam)
     HANDLE windowMade = (HANDLE)pParam;
     HINSTANCE self = GetModuleHandleA(NULL);
 
+    // This thread's own state, as a monitor thread starts: unbound, idle.
+    sg_trayBound = false;
+    sg_javaCallDepth = 0;
+    sg_trayBusy = false;
+
     // Registered before the window exists: until then the number is 0, which
     // is WM_NULL, a message this window does get.
     sg_taskbarCreatedMessage = RegisterWindowMessageA("TaskbarCreated");
@@ -214,14 +286,25 @@ DWORD WINAPI CreateOurWindow(void *pParam)
     }
     SetEvent(windowMade);
 
-    AddOurIcon(sg_monitorHwnd);
+    AddOurIconUntilShown(sg_monitorHwnd);
     RunMessageLoop();
 
     // Destroying the window removes the icon first: the user sees the tray
     // go before Java is told to quit.
     DestroyWindow(sg_monitorHwnd);
-    HoldJavaUntilDetached();
-    DoQuit();
-    DetachFromJava();
+    if (BeginJavaCall()) {
+        DoQuit();
+        EndJavaCall();
+    }
     return 0;
+}
+
+void EndTrayAfterJava()
+{
+    if (!sg_monitorHwnd)
+        return;
+    DWORD_PTR answer;
+    SendMessageTimeoutA(sg_monitorHwnd, WM_JAVA_ENDED, 0, 0, SMTO_BLOCK | SMTO_ABORTIFHUNG, kTakeDownWaitMs,
+                        &answer);
+    DeleteTaskBarIcon(sg_monitorHwnd, kNotifyIconId);
 }

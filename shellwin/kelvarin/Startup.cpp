@@ -1,5 +1,6 @@
-// Start-up of Chimelet.exe: where the settings file lies, the single-instance
-// guard, and the hand-over of the main thread to the Java launch.
+// Start-up of Chimelet.exe: where the settings file and the jar lie, the
+// single-instance guard, and the hand-over of the main thread to the Java
+// launch.
 
 #include <windows.h>
 
@@ -7,41 +8,52 @@
 #include "JavaInterface.h"
 
 static char const kLoadMutexName[] = "ChimeletLoadMutex";
-static char const kIniFileTail[] = "\\Chimelet.ini";
+static char const kIniFileName[] = "Chimelet.ini";
+
+// How long a start waits for another start inside the guard, and then for a
+// running instance to answer. A running instance busy in a long Java call
+// answers nothing, and every later start queues behind the one that asks it:
+// with these bounds none waits more than about ten seconds.
+DWORD const kGuardWaitMs = 5000;
+UINT const kShowRemindersWaitMs = 5000;
 
 char const szProgName[20] = "ChimeletGhostWindow";
 char const jarFileName[13] = "chimelet.jar";
 char const mainClassName[40] = "com/norvanta/kelvarin/main/TApplication";
+char const interfaceClassName[50] = "com/norvanta/kelvarin/data/TExternalDataInterface";
 
-char sg_iniFilePath[1024];
+char sg_iniFilePath[kPathSize];
+char sg_jarFilePath[kPathSize];
 HANDLE sg_hMonitorThread;
 
-bool BuildIniFileName(char const *modulePath, char *outFilePath, unsigned long outFilePathSize)
+bool BuildPathBesideModule(char const *modulePath, char const *fileName, char *outFilePath,
+                           unsigned long outFilePathSize)
 {
     if (outFilePathSize == 0)
         return false;
     outFilePath[0] = '\0';
 
     // The directory is everything before the last backslash; a path without
-    // one is taken whole.
+    // one is taken whole. The path is walked a character at a time: in a
+    // double-byte code page the second byte of a character may be 0x5C.
     int dirLen = lstrlenA(modulePath);
-    for (int i = dirLen - 1; i >= 0; --i) {
-        if (modulePath[i] == '\\') {
-            dirLen = i;
-            break;
-        }
+    for (char const *p = modulePath; *p; p = CharNextA(p)) {
+        if (*p == '\\')
+            dirLen = (int)(p - modulePath);
     }
-    if ((unsigned long)dirLen + sizeof kIniFileTail > outFilePathSize)
+    if ((unsigned long)dirLen + 1 + lstrlenA(fileName) + 1 > outFilePathSize)
         return false;
 
     lstrcpynA(outFilePath, modulePath, dirLen + 1);
-    lstrcatA(outFilePath, kIniFileTail);
+    lstrcatA(outFilePath, "\\");
+    lstrcatA(outFilePath, fileName);
     return true;
 }
 
-void GetIniFileName(HINSTANCE hInst, char *outFilePath, unsigned long outFilePathSize)
+static void GetPathBesideModule(HINSTANCE hInst, char const *fileName, char *outFilePath,
+                                unsigned long outFilePathSize)
 {
-    char path[1024];
+    char path[kPathSize];
 
     if (outFilePathSize == 0)
         return;
@@ -53,7 +65,19 @@ void GetIniFileName(HINSTANCE hInst, char *outFilePath, unsigned long outFilePat
     if (length == 0 || length >= sizeof path - 1)
         return;
     path[length] = '\0';
-    BuildIniFileName(path, outFilePath, outFilePathSize);
+    BuildPathBesideModule(path, fileName, outFilePath, outFilePathSize);
+}
+
+void GetIniFileName(HINSTANCE hInst, char *outFilePath, unsigned long outFilePathSize)
+{
+    GetPathBesideModule(hInst, kIniFileName, outFilePath, outFilePathSize);
+}
+
+// The jar is looked for beside the program, never in the current directory:
+// a start from the Run key has the system folder there, a shortcut anything.
+void GetJarFileName(HINSTANCE hInst, char *outFilePath, unsigned long outFilePathSize)
+{
+    GetPathBesideModule(hInst, jarFileName, outFilePath, outFilePathSize);
 }
 
 // Starts the monitor thread and waits until it has made the ghost window, or
@@ -80,14 +104,21 @@ bool FindOurWindow()
     // The mutex makes "look for the ghost window, else make one" a single
     // step across processes; the running instance is known by its window.
     HANDLE mutex = CreateMutexA(NULL, FALSE, kLoadMutexName);
-    if (mutex)
-        WaitForSingleObject(mutex, INFINITE);
+    if (mutex && WaitForSingleObject(mutex, kGuardWaitMs) == WAIT_TIMEOUT) {
+        // Another start is still in there, asking an instance that does not
+        // answer: this one leaves it to that one.
+        CloseHandle(mutex);
+        return true;
+    }
 
     HWND running = FindWindowA(szProgName, NULL);
-    if (running)
-        SendMessageA(running, WM_SHOW_REMINDERS, 0, 0);
-    else
+    if (running) {
+        DWORD_PTR answer;
+        SendMessageTimeoutA(running, WM_SHOW_REMINDERS, 0, 0, SMTO_BLOCK | SMTO_ABORTIFHUNG, kShowRemindersWaitMs,
+                            &answer);
+    } else {
         StartMonitorThread();
+    }
 
     if (mutex) {
         ReleaseMutex(mutex);
@@ -104,9 +135,13 @@ int WINAPI WinMain(HINSTANCE hInst, HINSTANCE hPreInst, LPSTR lpszCmdLine, int n
 
     gQuitLoop = 0;
     GetIniFileName(hInst, sg_iniFilePath, sizeof sg_iniFilePath);
+    GetJarFileName(hInst, sg_jarFilePath, sizeof sg_jarFilePath);
     if (!FindOurWindow()) {
         // Returns only when the Java application has ended or failed to start.
-        StartupJava(sg_iniFilePath, jarFileName, mainClassName, sg_monitorHwnd, WM_BIND_TO_JAVA, &sg_jvm);
+        StartupJava(sg_iniFilePath, sg_jarFilePath, mainClassName, sg_monitorHwnd, WM_BIND_TO_JAVA, &sg_jvm);
+        // Whatever the way out, no icon is left behind: Windows would show it
+        // until the mouse passes over it.
+        EndTrayAfterJava();
     }
     return 0;
 }

@@ -9,11 +9,12 @@
 #include "kelvarin.h"
 #include "resource.h"
 
-// Every item carries its command as ID and as item data; no item has ID 0,
-// which is what makes InsertMenuItemA(menu, 0, FALSE, ...) append (it inserts
-// before the item with that ID, searching the whole tree) and what a
+// Every item the user can choose carries its command as ID and as item
+// data; separators and the two submenu entries have an ID only. No item has
+// ID 0, which is what makes InsertMenuItemA(menu, 0, FALSE, ...) append (it
+// inserts before the item with that ID, searching the whole tree) and what a
 // dismissed menu returns.
-UINT const kScheduleEntryId = 1;
+UINT const kFirstSubMenuEntryId = 1;     // Schedule 1, Events For Today 2
 UINT const kFirstSeparatorId = 9000;
 UINT const kTemplateSeparatorId = 1;
 UINT const kFirstTemplateCommand = 4000;
@@ -27,7 +28,7 @@ jsize const kMaxEventElements = 800;     // 400 pairs, commands 8005 to 8404
 // and Wine accept.
 UINT const kMenuItemInfoSize = offsetof(MENUITEMINFOA, hbmpItem);
 
-// Room for the references one build holds at once: class, array, and the
+// Room for the references one build holds at once: the array, and the
 // elements of one pair. Elements are released one by one, so 999 templates
 // need no more.
 jint const kLocalFrameCapacity = 16;
@@ -53,9 +54,17 @@ static void InsertTextItem(HMENU menu, MENUITEMINFOA *mii, char *text, UINT inCo
     InsertMenuItemA(menu, 0, FALSE, mii);
 }
 
-static void LoadMenuText(UINT stringId, char *buf, int size)
+// Loads a text of the string table into gMenuItemTitle; the menu keeps a
+// copy of each item's text, so the buffer serves the next item.
+static void LoadMenuText(UINT stringId)
 {
-    LoadStringA(GetModuleHandleA(NULL), stringId, buf, size < kMenuTextLoadLimit ? size : kMenuTextLoadLimit);
+    LoadStringA(GetModuleHandleA(NULL), stringId, gMenuItemTitle, kMenuTextLoadLimit);
+}
+
+static void AddMenuText(HMENU menu, MENUITEMINFOA *mii, UINT stringId, UINT inCommand)
+{
+    LoadMenuText(stringId);
+    InsertTextItem(menu, mii, gMenuItemTitle, inCommand);
 }
 
 // Appends the modified UTF-8 bytes of text at buf + *used, cut so that the
@@ -89,19 +98,12 @@ static void AppendText(char const *text, char *buf, size_t size, size_t *used)
 
 // Calls the interface method `name` answering String[]. NULL when Java has
 // no list (no class, no method, null answer, or an exception, described).
-static jobjectArray CallStringListMethod(JNIEnv *env, char const *name)
+// The array is a local reference of the caller's frame.
+static jobjectArray CallStringListMethod(char const *name)
 {
-    jclass cls = GetApplicationInterfaceClass();
-    if (!cls)
-        return NULL;
-
-    jobjectArray list = NULL;
-    jmethodID method = env->GetStaticMethodID(cls, name, kStringListSignature);
-    if (method)
-        list = (jobjectArray)env->CallStaticObjectMethod(cls, method);
-    if (DescribeJavaException(env))
-        list = NULL;
-    return list;
+    jvalue list;
+    CallInterfaceMethod(name, kStringListSignature, NULL, &list);
+    return (jobjectArray)list.l;
 }
 
 static jsize ListLength(JNIEnv *env, jobjectArray list, jsize limit)
@@ -113,8 +115,8 @@ static jsize ListLength(JNIEnv *env, jobjectArray list, jsize limit)
 typedef void (*AddItemsFunction)(JNIEnv *env, HMENU menu, MENUITEMINFOA *mii);
 
 // Runs `add` inside a local frame of its own. The monitor thread never
-// returns to Java, so the references a build takes (class, array, elements)
-// are freed only by the frame popped here.
+// returns to Java, so the references a build takes (array, elements) are
+// freed only by the frame popped here, or when the thread detaches.
 static void AddJavaItems(AddItemsFunction add, HMENU menu, MENUITEMINFOA *mii)
 {
     JNIEnv *env = sg_pEnvThread;
@@ -128,13 +130,15 @@ static void AddJavaItems(AddItemsFunction add, HMENU menu, MENUITEMINFOA *mii)
 
 static void AddTemplateItems(JNIEnv *env, HMENU menu, MENUITEMINFOA *mii)
 {
-    jobjectArray list = CallStringListMethod(env, "getTemplateList");
+    jobjectArray list = CallStringListMethod("getTemplateList");
     if (!list)
         return;
 
-    // n counts the items made, not the elements: a null element uses no
-    // command, and Java counts the same way when it gets the index back.
-    char tname[1024];
+    // Java numbers the templates by the elements that are not null: a null
+    // element takes no command, an element whose text cannot be read takes
+    // its command all the same, so every later item passes the index Java
+    // means.
+    char tname[kMenuItemTextSize];
     UINT itemID = kFirstTemplateCommand;
     jsize count = ListLength(env, list, kMaxTemplates);
     for (jsize i = 0; i < count; ++i) {
@@ -144,6 +148,7 @@ static void AddTemplateItems(JNIEnv *env, HMENU menu, MENUITEMINFOA *mii)
         if (!element)
             continue;
 
+        UINT command = itemID++;
         size_t used = 0;
         bool copied = AppendJavaString(env, element, tname, sizeof tname, &used);
         env->DeleteLocalRef(element);
@@ -152,42 +157,24 @@ static void AddTemplateItems(JNIEnv *env, HMENU menu, MENUITEMINFOA *mii)
         // The separator belongs to element 0: with it null, none is shown.
         if (i == 0)
             AppendMenuA(menu, MF_SEPARATOR, kTemplateSeparatorId, NULL);
-        InsertTextItem(menu, mii, tname, itemID++);
+        InsertTextItem(menu, mii, tname, command);
     }
-}
-
-HMENU GetTemplateSubMenu()
-{
-    HMENU menu = CreatePopupMenu();
-    if (!menu)
-        return NULL;
-
-    MENUITEMINFOA mii;
-    char newReminder[kMenuTextLoadLimit];
-    InitTextItemInfo(&mii);
-    LoadMenuText(IDS_NEW_REMINDER, newReminder, sizeof newReminder);
-    InsertTextItem(menu, &mii, newReminder, IDS_NEW_REMINDER);
-
-    AddJavaItems(AddTemplateItems, menu, &mii);
-    return menu;
 }
 
 // One item per pair of elements 2k, 2k+1 that are both present, "first    second".
 static void AddEventItems(JNIEnv *env, HMENU menu, MENUITEMINFOA *mii)
 {
-    jobjectArray list = CallStringListMethod(env, "getEventsForToday");
+    jobjectArray list = CallStringListMethod("getEventsForToday");
     if (!list)
         return;
 
     jsize count = ListLength(env, list, kMaxEventElements);
     if (count <= 0) {
-        char none[kMenuTextLoadLimit];
-        LoadMenuText(IDS_NO_EVENTS, none, sizeof none);
-        InsertTextItem(menu, mii, none, IDS_NO_EVENTS);
+        AddMenuText(menu, mii, IDS_NO_EVENTS, IDS_NO_EVENTS);
         return;
     }
 
-    char tname[1024];
+    char tname[kMenuItemTextSize];
     UINT itemID = kFirstEventCommand;
     // An odd last element has no partner and is not even fetched.
     for (jsize i = 0; i + 1 < count; i += 2) {
@@ -214,7 +201,9 @@ static void AddEventItems(JNIEnv *env, HMENU menu, MENUITEMINFOA *mii)
     }
 }
 
-HMENU GetTodayEventsSubMenu()
+// A submenu of Java's answers: its fixed first item (none for 0), then what
+// `add` makes of them.
+static HMENU NewJavaSubMenu(UINT firstItem, AddItemsFunction add)
 {
     HMENU menu = CreatePopupMenu();
     if (!menu)
@@ -222,14 +211,20 @@ HMENU GetTodayEventsSubMenu()
 
     MENUITEMINFOA mii;
     InitTextItemInfo(&mii);
-    AddJavaItems(AddEventItems, menu, &mii);
+    if (firstItem)
+        AddMenuText(menu, &mii, firstItem, firstItem);
+    AddJavaItems(add, menu, &mii);
     return menu;
 }
 
-static void AddMenuText(HMENU menu, MENUITEMINFOA *mii, UINT stringId, UINT inCommand)
+HMENU GetTemplateSubMenu()
 {
-    LoadMenuText(stringId, gMenuItemTitle, sizeof gMenuItemTitle);
-    InsertTextItem(menu, mii, gMenuItemTitle, inCommand);
+    return NewJavaSubMenu(IDS_NEW_REMINDER, AddTemplateItems);
+}
+
+HMENU GetTodayEventsSubMenu()
+{
+    return NewJavaSubMenu(0, AddEventItems);
 }
 
 static void AddSeparator(HMENU menu, UINT *sepItemID)
@@ -239,7 +234,7 @@ static void AddSeparator(HMENU menu, UINT *sepItemID)
 
 static void AddSubMenu(HMENU menu, MENUITEMINFOA *mii, UINT stringId, UINT *itemID, HMENU subMenu)
 {
-    LoadMenuText(stringId, gMenuItemTitle, sizeof gMenuItemTitle);
+    LoadMenuText(stringId);
     mii->fMask = MIIM_ID | MIIM_SUBMENU | MIIM_TYPE;
     mii->hSubMenu = subMenu;
     mii->dwTypeData = gMenuItemTitle;
@@ -257,7 +252,7 @@ HMENU BuildNotifyIconMenu()
         return NULL;
 
     MENUITEMINFOA mii;
-    UINT itemID = kScheduleEntryId;
+    UINT itemID = kFirstSubMenuEntryId;
     UINT sepItemID = kFirstSeparatorId;
     InitTextItemInfo(&mii);
 

@@ -8,62 +8,82 @@
 
 #include <jni.h>
 
+#include "JavaInterface.h"
+
 // Private messages of the ghost window (all answered with 0).
 UINT const WM_BIND_TO_JAVA = WM_USER + 100;    // posted once by the launch after main() returned
 UINT const WM_NOTIFY_ICON = WM_USER + 101;     // the tray icon's callback: wParam icon, lParam mouse message
 UINT const WM_SHOW_REMINDERS = WM_USER + 102;  // sent by a refused second start
+UINT const WM_JAVA_ENDED = WM_USER + 103;      // sent by the main thread once the launch has returned
 
 UINT const kNotifyIconId = 1;
 
 // Menu texts are loaded with this limit although gMenuItemTitle holds more.
 int const kMenuTextLoadLimit = 128;
+// An item text made of Java strings.
+int const kMenuItemTextSize = 1024;
 
-extern char const szProgName[20];           // class and title of the ghost window
+// The names the shell is known by: the ghost window's class and title, and
+// the Java side's jar and classes.
+extern char const szProgName[20];
 extern char const jarFileName[13];
 extern char const mainClassName[40];
 extern char const interfaceClassName[50];
 
-extern char sg_iniFilePath[1024];           // written once by WinMain, then read only
+extern char sg_iniFilePath[kPathSize];      // written once by WinMain, then read only
+extern char sg_jarFilePath[kPathSize];      // likewise: the jar beside the program
 extern HANDLE sg_hMonitorThread;            // kept for the life of the process
 extern HWND sg_monitorHwnd;                 // final once the guard's handshake is over; NULL if never made
 extern JavaVM *sg_jvm;                      // set by the launch before it posts WM_BIND_TO_JAVA
-extern JNIEnv *sg_pEnvThread;               // the monitor thread's env; NULL while the tray is not bound
-extern char gMenuItemTitle[256];            // monitor thread: tooltip, then menu item texts
+extern JNIEnv *sg_pEnvThread;               // the monitor thread's env while it calls Java, else NULL
+extern bool sg_trayBound;                   // monitor thread: the tray may call Java (bound, and Java not gone)
+extern char gMenuItemTitle[kShortTextSize]; // monitor thread: tooltip, then menu item texts
 extern int gQuitLoop;                       // nonzero ends the monitor's message loop
 
 // --- Start-up (main thread) ---
 
-// Writes the settings-file path, the module's directory followed by
-// "\Chimelet.ini", into outFilePath. Writes an empty string when the module
-// path cannot be read or the result would not fit: no settings file is then
-// read, rather than one at a cut-down path.
+// Write the full path of the settings file ("Chimelet.ini") or of the jar
+// ("chimelet.jar") beside the module hInst into outFilePath. Write an empty
+// string when the module path cannot be read or the result would not fit:
+// a path cut short would name some other file.
 void GetIniFileName(HINSTANCE hInst, char *outFilePath, unsigned long outFilePathSize);
+void GetJarFileName(HINSTANCE hInst, char *outFilePath, unsigned long outFilePathSize);
 
-// The part of GetIniFileName that needs no system call: from a module path.
+// What those two do once the module path is read: the directory of
+// modulePath (all of it when it has no backslash), a backslash, fileName.
 // Returns false, with outFilePath empty, when the result does not fit.
-bool BuildIniFileName(char const *modulePath, char *outFilePath, unsigned long outFilePathSize);
+bool BuildPathBesideModule(char const *modulePath, char const *fileName, char *outFilePath,
+                           unsigned long outFilePathSize);
 
-// The single-instance guard. True when another instance runs: it has been
-// sent WM_SHOW_REMINDERS and has answered. False when this process is the
-// first: the monitor thread then runs and sg_monitorHwnd is final (NULL when
-// no window could be made, in which case start-up goes on without a tray).
+// The single-instance guard. True when this start is to end at once:
+// another instance runs and has been asked to show its reminder list (it may
+// not have answered in time), or another start held the guard too long.
+// False when this process is the first: the monitor thread then runs and
+// sg_monitorHwnd is final (NULL when no window could be made, in which case
+// start-up goes on without a tray).
 bool FindOurWindow();
 
 // --- Monitor thread: ghost window and tray icon ---
 
 // The monitor thread. pParam is the handshake event, signalled as soon as
 // sg_monitorHwnd is final. Returns once the message loop has ended and the
-// Java application has been told to quit.
+// Java application, when it still runs, has been told to quit.
 DWORD WINAPI CreateOurWindow(void *pParam);
 void RegisterOurWindowClass();
 LRESULT CALLBACK WndProc(HWND hWnd, UINT messg, WPARAM wParam, LPARAM lParam);
 
-// Add or remove the tray icon; the Shell_NotifyIconA result. AddTaskBarIcon
-// destroys hicon once the shell has taken its copy.
+// Add or remove the tray icon; the Shell_NotifyIconA result. Any thread.
+// AddTaskBarIcon destroys hicon once the shell has taken its copy.
 BOOL AddTaskBarIcon(HWND hwnd, UINT uID, HICON hicon, char const *lpszTip);
 BOOL DeleteTaskBarIcon(HWND hwnd, UINT uID);
 
-// --- Tray popup menu (monitor thread, bound only) ---
+// Main thread, once the launch has returned: the Java application has ended
+// or never started. Asks the monitor thread to take the ghost window down
+// without calling Java, waiting for it only a moment, and removes the icon
+// itself in case it did not.
+void EndTrayAfterJava();
+
+// --- Tray popup menu (monitor thread, while it calls Java) ---
 
 // Opens the popup menu on a left or right button press and runs the chosen
 // command after the menu has closed. Other mouse messages do nothing.
@@ -87,7 +107,7 @@ int LocateMenuItemWithIDInMenu(HMENU inMenu, UINT inID, MENUITEMINFOA *outInfo);
 HMENU GetTemplateSubMenu();
 HMENU GetTodayEventsSubMenu();
 
-// --- Application commands (monitor thread; do nothing while unbound) ---
+// --- Application commands (monitor thread; do nothing while sg_pEnvThread is NULL) ---
 
 // When a Java exception is pending, reports it on the VM's error stream and
 // clears it, so that the next JNI call is legal. True if there was one.
@@ -96,6 +116,14 @@ bool DescribeJavaException(JNIEnv *env);
 // A new local reference to the Java interface class, or NULL (a pending
 // exception has then been described and cleared). The caller deletes it.
 jclass GetApplicationInterfaceClass();
+
+// Calls the interface class's static method `name` with `signature`, whose
+// result type (void, boolean or an object) picks the call, and args. True
+// when it ran without an exception (one is described and cleared), with
+// its answer in *outResult when that is not NULL. An object answered is a
+// new local reference that the caller deletes, or leaves to a local frame it
+// pops; nothing else is left behind.
+bool CallInterfaceMethod(char const *name, char const *signature, jvalue const *args, jvalue *outResult);
 
 // Nonzero while Java reports Do Not Disturb on; 0 also on any failure.
 int AreRemindersSuspended();

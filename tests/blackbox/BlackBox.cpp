@@ -99,6 +99,7 @@ void BlackBoxTest::BeginCase(std::string const &row)
     script_ = dir_ + "\\script.fakejvm";
     log_ = dir_ + "\\fakejvm.log";
     WriteScript("");
+    ASSERT_TRUE(CopyFileA((bin_ + "\\Chimelet.exe").c_str(), (dir_ + "\\Chimelet.exe").c_str(), FALSE)) << dir_;
 
     ASSERT_TRUE(UnregisterJavaRuntimes());
     ASSERT_TRUE(RegisterJavaRuntime(bin_ + "\\fakejvm.dll"));
@@ -114,12 +115,13 @@ void BlackBoxTest::WriteScript(std::string const &text)
     ASSERT_TRUE(WriteFileText(script_, text)) << script_;
 }
 
-void BlackBoxTest::PutJar()
+void BlackBoxTest::PutJar(std::string const &dir)
 {
-    ASSERT_TRUE(WriteFileText(dir_ + "\\chimelet.jar", "")) << dir_;
+    std::string const where = dir.empty() ? dir_ : dir;
+    ASSERT_TRUE(WriteFileText(where + "\\chimelet.jar", "")) << where;
 }
 
-Child *BlackBoxTest::StartChimelet(std::string const &logPath)
+Child *BlackBoxTest::StartChimelet(std::string const &logPath, std::string const &workingDir)
 {
     std::vector<std::string> environment = {
         "FAKEJVM_SCRIPT=" + script_,
@@ -127,7 +129,8 @@ Child *BlackBoxTest::StartChimelet(std::string const &logPath)
     };
     Child child;
     std::string error;
-    bool started = StartChild(bin_ + "\\Chimelet.exe", "", dir_, environment, &child, &error);
+    bool started = StartChild(dir_ + "\\Chimelet.exe", "", workingDir.empty() ? dir_ : workingDir, environment,
+                              &child, &error);
     EXPECT_TRUE(started) << error;
     children_.push_back(child);
     return &children_.back();

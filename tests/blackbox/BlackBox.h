@@ -1,7 +1,8 @@
 // The fixture of the black-box suite: each case runs the real Chimelet.exe,
-// from the bin directory beside this test, as separate processes in this Wine
-// prefix, with the stand-in runtime registered, its own fakejvm script and log
-// in a directory of its own, and watchdogs on every wait.
+// copied from the bin directory beside this test into a directory of the
+// row's own (its install folder), as separate processes in this Wine prefix,
+// with the stand-in runtime registered, its own fakejvm script and log, and
+// watchdogs on every wait.
 //
 // A case may hold several rows (BeginCase per row): each row starts from a
 // clean world (no ghost window, no tray icon, no process of the last row).
@@ -42,21 +43,24 @@ protected:
     void TearDown() override;
 
     // Ends the last row (every process it started is gone after this) and
-    // prepares a clean one: a fresh directory named after the test and row,
-    // the stand-in runtime registered as Java 1.4, an empty script.
+    // prepares a clean one: a fresh directory named after the test and row
+    // holding a copy of Chimelet.exe, the stand-in runtime registered as
+    // Java 1.4, an empty script.
     void BeginCase(std::string const &row = std::string());
 
     // The row's fakejvm script (replaces the empty one).
     void WriteScript(std::string const &text);
 
-    // Puts an (empty) chimelet.jar into the row's directory, the current
-    // directory of the processes it starts.
-    void PutJar();
+    // Puts an (empty) chimelet.jar into the row's directory, beside its
+    // Chimelet.exe, or into another directory.
+    void PutJar(std::string const &dir = std::string());
 
-    // Starts Chimelet.exe in the row's directory with FAKEJVM_SCRIPT and
-    // FAKEJVM_LOG set (logPath overrides the log). The fixture ends it at the
-    // end of the row if it is still running. Fails the test when it cannot.
-    winrig::Child *StartChimelet(std::string const &logPath = std::string());
+    // Starts the row's Chimelet.exe with FAKEJVM_SCRIPT and FAKEJVM_LOG set
+    // (logPath overrides the log), in the row's directory or in workingDir.
+    // The fixture ends it at the end of the row if it is still running.
+    // Fails the test when it cannot.
+    winrig::Child *StartChimelet(std::string const &logPath = std::string(),
+                                 std::string const &workingDir = std::string());
 
     // Waits for the child's end; the watchdog kills it on time-out, which
     // fails the test. Returns the exit code (0xDEAD after a kill).

@@ -18,39 +18,62 @@ enum class Runtime {
     HalfLibrary  // RuntimeLib names a DLL that exports JNI_CreateJavaVM only
 };
 
+enum class Jar {
+    Beside,      // beside Chimelet.exe, where it belongs
+    Elsewhere,   // only in the working directory, which is not the program's
+    None
+};
+
 struct FailureRow {
     char const *name;
     Runtime runtime;
     char const *script;
-    bool jar;
+    Jar jar;
     char const *caption;  // NULL: nothing may be shown
     char const *text;
-    char const *logLine;  // a line the log must hold once, telling this failure from others
+    std::string logLine;  // a line the log must hold once, telling this failure from others; {jar}: the jar's path
 };
+
+// The jar is handed over by its full path: the row's own, beside its
+// Chimelet.exe, as the log shows it (a backslash doubled).
+std::string WithJar(std::string line, std::string const &dir)
+{
+    size_t at = line.find("{jar}");
+    if (at == std::string::npos)
+        return line;
+    std::string jar;
+    for (char c : dir + "\\chimelet.jar")
+        jar += c == '\\' ? std::string("\\\\") : std::string(1, c);
+    return line.replace(at, 5, jar);
+}
+
+char const kJavaRequired[] =
+    "Chimelet requires Java version 1.3 or 1.4 to be installed. Please see the ReadMe file for details.";
 
 // Each failure is shown (or not) exactly so, with an OK button only, and the
 // process ends with 0 once the box is answered.
 TEST_F(Launch, EachFailureIsShownThenTheProcessEndsWithZero)
 {
-    static FailureRow const rows[] = {
-        {"NoRuntimeRegistered", Runtime::None, "", true, "Chimelet",
-         "Chimelet requires Java version 1.3 or 1.4 to be installed. Please see the ReadMe file for details.", NULL},
-        {"OnlyJava15Registered", Runtime::Java15, "", true, "Chimelet",
-         "Chimelet requires Java version 1.3 or 1.4 to be installed. Please see the ReadMe file for details.", NULL},
-        {"LibraryMissing", Runtime::Missing, "", true, NULL, NULL, NULL},
-        {"LibraryLacksAnEntry", Runtime::HalfLibrary, "", true, NULL, NULL, NULL},
+    FailureRow const rows[] = {
+        {"NoRuntimeRegistered", Runtime::None, "", Jar::Beside, "Chimelet", kJavaRequired, ""},
+        {"OnlyJava15Registered", Runtime::Java15, "", Jar::Beside, "Chimelet", kJavaRequired, ""},
+        // A runtime that cannot be used is as good as none, and is said so.
+        {"LibraryMissing", Runtime::Missing, "", Jar::Beside, "Chimelet", kJavaRequired, ""},
+        {"LibraryLacksAnEntry", Runtime::HalfLibrary, "", Jar::Beside, "Chimelet", kJavaRequired, ""},
         // Any failure other than JNI_EVERSION gets no second attempt.
-        {"VmCreationFails", Runtime::Fake, "create -1\n", true, "Kelvarin",
+        {"VmCreationFails", Runtime::Fake, "create -1\n", Jar::Beside, "Kelvarin",
          "Cannot setup Java. Try installing the product again.  Error:-1",
-         "create version=0x00010001 classpath=chimelet.jar -> -1"},
-        {"SecondAttemptFails", Runtime::Fake, "mode modern\ncreate normal -6\n", true, "Kelvarin",
+         "create version=0x00010001 classpath={jar} -> -1"},
+        {"SecondAttemptFails", Runtime::Fake, "mode modern\ncreate normal -6\n", Jar::Beside, "Kelvarin",
          "Cannot setup Java. Try installing the product again.  Error:-6",
-         "create version=0x00010002 options=[-Djava.class.path=chimelet.jar] ignoreUnrecognized=1 -> -6"},
-        {"JarNotInCurrentDirectory", Runtime::Fake, "jar required\n", false, "Kelvarin",
-         "Can't find class 'com/norvanta/kelvarin/main/TApplication'",
-         "describe java/lang/NoClassDefFoundError"},
-        {"MainMethodMissing", Runtime::Fake, "remove method com/norvanta/kelvarin/main/TApplication.main\n", true,
-         "Kelvarin", "Can't find class 'TApplication'",
+         "create version=0x00010002 options=[-Djava.class.path={jar}] ignoreUnrecognized=1 -> -6"},
+        {"JarNotBesideTheProgram", Runtime::Fake, "jar required\n", Jar::None, "Kelvarin",
+         "Can't find class 'com/norvanta/kelvarin/main/TApplication'", "describe java/lang/NoClassDefFoundError"},
+        // A jar someone left in the working directory is not ours to run.
+        {"JarOnlyInTheWorkingDirectory", Runtime::Fake, "jar required\n", Jar::Elsewhere, "Kelvarin",
+         "Can't find class 'com/norvanta/kelvarin/main/TApplication'", "describe java/lang/NoClassDefFoundError"},
+        {"MainMethodMissing", Runtime::Fake, "remove method com/norvanta/kelvarin/main/TApplication.main\n",
+         Jar::Beside, "Kelvarin", "Can't find class 'TApplication'",
          "getstaticmethodid com/norvanta/kelvarin/main/TApplication.main([Ljava/lang/String;)V -> missing"},
     };
 
@@ -58,8 +81,10 @@ TEST_F(Launch, EachFailureIsShownThenTheProcessEndsWithZero)
         SCOPED_TRACE(row.name);
         ASSERT_NO_FATAL_FAILURE(BeginCase(row.name));
         WriteScript(row.script);
-        if (row.jar)
-            PutJar();
+        std::string const elsewhere = Dir() + "\\elsewhere";
+        CreateDirectoryA(elsewhere.c_str(), NULL);
+        if (row.jar != Jar::None)
+            PutJar(row.jar == Jar::Beside ? Dir() : elsewhere);
         switch (row.runtime) {
         case Runtime::Fake: break;
         case Runtime::Java15:
@@ -71,7 +96,7 @@ TEST_F(Launch, EachFailureIsShownThenTheProcessEndsWithZero)
         case Runtime::HalfLibrary: ASSERT_TRUE(RegisterJavaRuntime(Bin() + "\\halfjvm.dll")); break;
         }
 
-        Child *chimelet = StartChimelet();
+        Child *chimelet = StartChimelet("", elsewhere);
         HWND box = NULL;
         if (row.caption) {
             // The box is up while the process still runs, and it is the only one.
@@ -89,7 +114,7 @@ TEST_F(Launch, EachFailureIsShownThenTheProcessEndsWithZero)
         EXPECT_EQ(ExpectExit(chimelet, 0), 0u);
 
         if (row.runtime == Runtime::Fake) {
-            EXPECT_EQ(LogCount(row.logLine), 1) << row.logLine;
+            EXPECT_EQ(LogCount(WithJar(row.logLine, Dir())), 1) << WithJar(row.logLine, Dir());
             EXPECT_EQ(LogCount(kInvokeMain), 0);
             ExpectNoViolations();
         } else {
@@ -110,10 +135,10 @@ struct ModeRow {
 // current HotSpot relabels the 1.1 record and must not be trusted with it.
 TEST_F(Launch, EveryKindOfRuntimeStartsTheApplication)
 {
-    std::string const classic11 = "create version=0x00010001 classpath=chimelet.jar -> 0";
-    std::string const refused11 = "create version=0x00010001 classpath=chimelet.jar -> -3";
-    std::string const accepted12 =
-        "create version=0x00010002 options=[-Djava.class.path=chimelet.jar] ignoreUnrecognized=1 -> 0";
+    // On both attempts.
+    std::string const classic11 = "create version=0x00010001 classpath={jar} -> 0";
+    std::string const refused11 = "create version=0x00010001 classpath={jar} -> -3";
+    std::string const accepted12 = "create version=0x00010002 options=[-Djava.class.path={jar}] ignoreUnrecognized=1 -> 0";
     ModeRow const rows[] = {
         {"Classic", "mode classic\n", {"getdefault version=0x00010001 -> 0", classic11}},
         {"Modern", "mode modern\n", {"getdefault version=0x00010001 -> -3", refused11, accepted12}},
@@ -137,7 +162,10 @@ TEST_F(Launch, EveryKindOfRuntimeStartsTheApplication)
             if (line.compare(0, 11, "getdefault ") == 0 || line.compare(0, 7, "create ") == 0)
                 invocation.push_back(line);
         }
-        EXPECT_EQ(invocation, row.invocation);
+        std::vector<std::string> expected;
+        for (std::string const &line : row.invocation)
+            expected.push_back(WithJar(line, Dir()));
+        EXPECT_EQ(invocation, expected);
         int mainAt = LogIndex(kInvokeMain);
         EXPECT_GE(mainAt, 0);
         EXPECT_GT(LogIndex("attach "), mainAt);

@@ -12,19 +12,26 @@ namespace {
 class Lifecycle : public BlackBoxTest {};
 
 // The Java application ends by itself: the process follows with 0, and the
-// tray goes with it; Java is not told to quit what has ended.
+// tray goes with it; Java is not told to quit what has ended. A runtime
+// before 1.4 ("classic") cannot attach the tray's thread as a daemon: its
+// DestroyJavaVM waits for every attached thread.
 TEST_F(Lifecycle, JavaEndingByItselfEndsTheProcess)
 {
-    WriteScript("main end-after 1500\n");
-    Child *chimelet = StartChimelet();
-    WaitTrayIcon();
-    WaitBound();
-    EXPECT_EQ(ExpectExit(chimelet), 0u);
-    EXPECT_EQ(LogCount("application end"), 1);
-    EXPECT_EQ(LogCount("destroy end -> 0"), 1);
-    EXPECT_TRUE(WaitTrayIconGone()) << "the icon outlived its process";
-    EXPECT_TRUE(CommandsRun().empty());
-    ExpectNoViolations();
+    for (char const *mode : {"hotspot", "classic"}) {
+        SCOPED_TRACE(mode);
+        ASSERT_NO_FATAL_FAILURE(BeginCase(mode));
+        WriteScript(std::string("mode ") + mode + "\nmain end-after 1500\n");
+        PutJar();
+        Child *chimelet = StartChimelet();
+        WaitTrayIcon();
+        WaitBound();
+        EXPECT_EQ(ExpectExit(chimelet), 0u);
+        EXPECT_EQ(LogCount("application end"), 1);
+        EXPECT_EQ(LogCount("destroy end -> 0"), 1);
+        EXPECT_TRUE(WaitTrayIconGone()) << "the icon outlived its process";
+        EXPECT_TRUE(CommandsRun().empty());
+        ExpectNoViolations();
+    }
 }
 
 // When the monitor thread cannot attach, the tray goes (icon and ghost
@@ -64,6 +71,52 @@ TEST_F(Lifecycle, SecondStartDuringTheExitQuestion)
     EXPECT_TRUE(WaitTrayIconGone());
     EXPECT_EQ(ExpectExit(first), 0u);
     EXPECT_EQ(CommandsRun(), (std::vector<std::string>{"showReminderList()V", "quit()V"}));
+    ExpectNoViolations();
+}
+
+// A first instance busy in a long Java call answers nothing. A second and a
+// third start, side by side, give up on it within about ten seconds each and
+// end with 0, instead of waiting for it (and for each other) without end.
+TEST_F(Lifecycle, StartsDoNotWaitForABusyFirstInstance)
+{
+    WriteScript("delay showReminderList 60000\n");
+    Child *first = StartChimelet();
+    WaitBound();
+    OpenMenu(*first);
+    ChooseInMenu(*first, IDS_REMINDERS);
+    ASSERT_TRUE(WaitLog(std::string(kInvokeInterface) + "showReminderList()V"));
+
+    DWORD const began = GetTickCount();
+    Child *second = StartChimelet(Dir() + "\\second.log");
+    Child *third = StartChimelet(Dir() + "\\third.log");
+    EXPECT_EQ(ExpectExit(second, 15000), 0u);
+    EXPECT_EQ(ExpectExit(third, 15000), 0u);
+    EXPECT_LT(GetTickCount() - began, 13000u) << "a start waited for the busy instance";
+    EXPECT_TRUE(ChildRunning(*first));
+    EXPECT_EQ(ReadFileText(Dir() + "\\second.log") + ReadFileText(Dir() + "\\third.log"), "");
+}
+
+// While the Exit question is open, a click on the tray opens no menu and
+// asks Java nothing; and the question is asked once.
+TEST_F(Lifecycle, ATrayClickDuringTheExitQuestionDoesNothing)
+{
+    Child *first = StartChimelet();
+    HWND box = ChooseExit(*first);
+    ASSERT_TRUE(box != NULL);
+    int const built = LogCount(std::string(kInvokeInterface) + "getTemplateList");
+
+    HWND icon = WaitTrayIcon();
+    ASSERT_TRUE(ClickTrayIcon(icon, true));
+    ASSERT_TRUE(ClickTrayIcon(icon, false));
+    Sleep(kQuietMs);
+    EXPECT_TRUE(FindVisibleMenus(first->pid).empty()) << "a menu opened over the question";
+    EXPECT_EQ(LogCount(std::string(kInvokeInterface) + "getTemplateList"), built);
+
+    ASSERT_TRUE(AnswerMessageBox(box, IDNO));
+    EXPECT_TRUE(WaitUntil(kAppearMs, [&] { return FindMessageBox(kCaptionExit, first->pid) == NULL; }));
+    Sleep(kQuietMs);
+    EXPECT_EQ(FindMessageBox(kCaptionExit, first->pid), (HWND)NULL) << "Exit was asked a second time";
+    CloseAndExpectCleanExit(first);
     ExpectNoViolations();
 }
 

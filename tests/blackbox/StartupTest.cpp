@@ -45,6 +45,21 @@ TEST_F(Startup, FirstInstanceHasOnlyATrayIconAndEndsOnWmClose)
     ExpectNoViolations();
 }
 
+// Started from the Run key the working directory is the system folder, from
+// a shortcut anything: the jar beside the program is used all the same.
+TEST_F(Startup, StartedFromTheSystemFolderComesUpBound)
+{
+    WriteScript("jar required\n");
+    PutJar();
+    char system[MAX_PATH];
+    ASSERT_GT(GetSystemDirectoryA(system, sizeof system), 0u);
+    Child *first = StartChimelet("", system);
+    WaitTrayIcon();
+    WaitBound();
+    CloseAndExpectCleanExit(first);
+    ExpectNoViolations();
+}
+
 // A second start hands over to the bound first instance: it has the reminder
 // list shown before it returns, loads no runtime, makes no window, and ends
 // with 0.

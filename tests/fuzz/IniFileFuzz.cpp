@@ -155,10 +155,10 @@ extern "C" int LLVMFuzzerTestOneInput(uint8_t const *data, size_t size)
     memcpy(exactPath.get(), modulePath.c_str(), modulePath.size() + 1);
 
     Written built(bufferSize);
-    bool const named = BuildIniFileName(exactPath.get(), built.bytes.data(), bufferSize);
+    bool const named = BuildPathBesideModule(exactPath.get(), "Chimelet.ini", built.bytes.data(), bufferSize);
     CheckResult(modulePath, bufferSize, expected, true, built);
     FUZZ_CHECK(named == (bufferSize > 0 && expected.size() + 1 <= bufferSize),
-               "BuildIniFileName answered " + std::to_string(named) + "\n"
+               "BuildPathBesideModule answered " + std::to_string(named) + "\n"
                    + Detail(modulePath, bufferSize, expected, built));
 
     // The same through the module path the system reports.

@@ -16,6 +16,7 @@
 
 #include <jni.h>
 
+#include <errno.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <unistd.h>
@@ -267,7 +268,7 @@ bool WinMainReturned()
 
 bool Bound()
 {
-    if (!__atomic_load_n(&sg_pEnvThread, __ATOMIC_ACQUIRE))
+    if (!__atomic_load_n(&sg_trayBound, __ATOMIC_ACQUIRE))
         return false;
     return CountLines(ReadAppLog(R().options.logPath), "main") > 0;
 }
@@ -494,7 +495,7 @@ void ActBeforeBind(BeforeBind what)
         usleep(2000);
     }
     std::string const label = "before binding";
-    if (!ghost || __atomic_load_n(&sg_pEnvThread, __ATOMIC_ACQUIRE)) {
+    if (!ghost || __atomic_load_n(&sg_trayBound, __ATOMIC_ACQUIRE)) {
         Fail(label + ": the tray was bound, or gone, before the driver could act");
         return;
     }
@@ -604,6 +605,23 @@ bool SeedRegistry(std::string const &jvmPath)
     return made;
 }
 
+// The shell hands the VM the jar beside the program by its Windows path.
+// Wine would map that path to a file of this machine; a Linux VM takes it as
+// a plain file name (and a drive's colon as a class path separator). So the
+// program is named as if installed on a share, \\server\Chimelet, and the
+// jar by that name is made to be the one in this directory.
+bool PlaceJarBesideProgram(Scenario const &scenario)
+{
+    char const program[] = "\\\\server\\Chimelet\\Chimelet.exe";
+    WinStub_SetModuleFileName(program);
+    char jar[kPathSize];
+    GetJarFileName(GetModuleHandleA(NULL), jar, sizeof jar);
+    if (scenario.jar == Jar::Absent || symlink("chimelet.jar", jar) == 0 || errno == EEXIST)
+        return true;
+    fprintf(stderr, "realjvm: cannot link %s to chimelet.jar\n", jar);
+    return false;
+}
+
 // A fresh call log, and the scenario's data (or the sample data).
 bool PrepareFiles(Scenario const &scenario, RunOptions const &options)
 {
@@ -691,7 +709,7 @@ void RunChild(Scenario const &scenario, RunOptions const &options)
     r.options = options;
     printf("realjvm %s: %s\n", scenario.name.c_str(), scenario.purpose.c_str());
     printf("realjvm %s: VM library %s\n", scenario.name.c_str(), options.jvmPath.c_str());
-    if (!PrepareFiles(scenario, options) || !SeedRegistry(options.jvmPath)) {
+    if (!PrepareFiles(scenario, options) || !PlaceJarBesideProgram(scenario) || !SeedRegistry(options.jvmPath)) {
         fflush(NULL);
         _exit(kStatusUsage);
     }

@@ -67,11 +67,15 @@ JavaScript &JavaScript::Throwing(std::string const &method)
     return Line("throw " + method + " java/lang/RuntimeException \"broken on purpose\"");
 }
 
-JavaScript &JavaScript::Mode(std::string const &mode) { return Line("mode " + mode); }
-JavaScript &JavaScript::CreateResult(int jniResult)
+JavaScript &JavaScript::Taking(std::string const &method, int milliseconds)
 {
-    // Both attempts, in case the first one asks for a second.
-    return Line("create " + std::to_string(jniResult) + " " + std::to_string(jniResult));
+    return Line("delay " + method + " " + std::to_string(milliseconds));
+}
+
+JavaScript &JavaScript::Mode(std::string const &mode) { return Line("mode " + mode); }
+JavaScript &JavaScript::CreateAnswers(std::string const &answers)
+{
+    return Line("create " + answers);
 }
 JavaScript &JavaScript::JarMustExist() { return Line("jar required"); }
 JavaScript &JavaScript::AttachFails() { return Line("attach -1"); }

@@ -32,11 +32,14 @@ public:
     JavaScript &WithoutMainClass();
     JavaScript &WithoutMain();                                   // main class lacks main(String[])
     JavaScript &Throwing(std::string const &method);             // interface method throws
+    JavaScript &Taking(std::string const &method, int milliseconds);  // interface method takes that long
 
     // How the VM starts: "classic" (takes a 1.1 record), "modern" (1.2 only),
     // "hotspot" (refuses 1.1 but relabels the record 1.2).
     JavaScript &Mode(std::string const &mode);
-    JavaScript &CreateResult(int jniResult);                     // JNI_CreateJavaVM fails so
+    // What the next JNI_CreateJavaVM calls answer, one each: "-1" fails the
+    // first attempt only, "-3 -3" both, "normal -6" only the second.
+    JavaScript &CreateAnswers(std::string const &answers);
     JavaScript &JarMustExist();                                  // chimelet.jar must be in the current directory
     JavaScript &AttachFails();
 

@@ -94,10 +94,12 @@ void ResetTestProcess()
         sTrackedMenus = 0;
     }
     sg_iniFilePath[0] = '\0';
+    sg_jarFilePath[0] = '\0';
     sg_hMonitorThread = NULL;
     sg_monitorHwnd = NULL;
     sg_jvm = NULL;
     sg_pEnvThread = NULL;
+    sg_trayBound = false;
     gQuitLoop = 0;
     FakeJvm_Reset();
 }

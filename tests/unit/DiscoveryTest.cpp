@@ -24,6 +24,7 @@ struct RegValue {
     std::string name;
     std::string bytes;        // stored exactly: a string value brings its own terminator
     bool terminated = true;   // false: nothing after the bytes, not even a 0
+    DWORD type = REG_SZ;
 };
 
 struct RegKey {
@@ -39,6 +40,13 @@ RegValue Text(std::string name, std::string text)
 RegValue Unterminated(std::string name, std::string text)
 {
     return {std::move(name), std::move(text), false};
+}
+
+// A value of another type than REG_SZ: REG_EXPAND_SZ text, or data that is
+// no text at all.
+RegValue Typed(std::string name, DWORD type, std::string bytes)
+{
+    return {std::move(name), std::move(bytes), true, type};
 }
 
 RegKey Root(std::vector<RegValue> values = {})
@@ -72,7 +80,8 @@ void InstallKeys(std::vector<RegKey> const &keys)
             // A string written without terminator must not be followed by a 0
             // byte, or the registry stores the terminator after all.
             std::string buffer = value.bytes + (value.terminated ? "" : "X");
-            RegSetValueExA(handle, value.name.c_str(), 0, REG_SZ, (BYTE const *)buffer.data(), (DWORD)value.bytes.size());
+            RegSetValueExA(handle, value.name.c_str(), 0, value.type, (BYTE const *)buffer.data(),
+                           (DWORD)value.bytes.size());
         }
         RegCloseKey(handle);
     }
@@ -124,6 +133,14 @@ TEST_F(Discovery, FollowsTheDecisionTable)
     std::string const vUpper = "[MAIN]\r\nJavaVersion = 1.3 \r\n";
     std::string const libMax(511, 'L');
     std::string const libTooLong(512, 'L');
+    // REG_EXPAND_SZ values name a variable's value; a value that is no text
+    // at all counts as missing.
+    SetEnvironmentVariableA("CHIMELET_TEST_JRE", "C:\\jre14");
+    SetEnvironmentVariableA("CHIMELET_TEST_LONG", libMax.c_str());
+    std::string const nul(1, '\0');
+    auto withLib = [](RegValue lib) {
+        return Version("1.4", {Text("JavaHome", "C:\\jre"), Text("MicroVersion", "0"), lib});
+    };
 
     DiscoveryCase const cases[] = {
         {"no root key", nullptr, {}, -1, ""},
@@ -167,6 +184,24 @@ TEST_F(Discovery, FollowsTheDecisionTable)
                                        Unterminated("RuntimeLib", kLib + std::string(1, '\0') +
                                                                       std::string(511 - kLib.size(), 'x'))})},
          0, kLib},
+        {"RuntimeLib as REG_EXPAND_SZ is expanded", nullptr,
+         {Root("1.4"), withLib(Typed("RuntimeLib", REG_EXPAND_SZ, "%CHIMELET_TEST_JRE%\\bin\\jvm.dll" + nul))},
+         0, "C:\\jre14\\bin\\jvm.dll"},
+        {"RuntimeLib as REG_SZ is taken as stored", nullptr,
+         {Root("1.4"), withLib(Text("RuntimeLib", "%CHIMELET_TEST_JRE%\\jvm.dll"))}, 0, "%CHIMELET_TEST_JRE%\\jvm.dll"},
+        {"RuntimeLib too long once expanded", nullptr,
+         {Root("1.4"), withLib(Typed("RuntimeLib", REG_EXPAND_SZ, "%CHIMELET_TEST_LONG%\\jvm.dll" + nul))}, -1, ""},
+        {"JavaHome and MicroVersion as REG_EXPAND_SZ", nullptr,
+         {Root("1.4"), Version("1.4", {Typed("JavaHome", REG_EXPAND_SZ, "%CHIMELET_TEST_JRE%" + nul),
+                                       Typed("MicroVersion", REG_EXPAND_SZ, "2" + nul), Text("RuntimeLib", kLib)})},
+         0, kLib},
+        {"RuntimeLib as REG_BINARY is missing", nullptr,
+         {Root("1.4"), withLib(Typed("RuntimeLib", REG_BINARY, kLib + nul))}, -1, ""},
+        {"JavaHome as REG_DWORD is missing", nullptr,
+         {Root("1.4"), Version("1.4", {Typed("JavaHome", REG_DWORD, std::string("\x01\0\0\0", 4)),
+                                       Text("MicroVersion", "0"), Text("RuntimeLib", kLib)})}, -1, ""},
+        {"CurrentVersion as REG_BINARY is missing", nullptr,
+         {Root({Typed("CurrentVersion", REG_BINARY, "1.4" + nul)}), Version("1.4")}, -1, ""},
         {"JavaHome too long", nullptr,
          {Root("1.4"), Version("1.4", {Text("JavaHome", libTooLong), Text("MicroVersion", "0"),
                                        Text("RuntimeLib", kLib)})}, -1, ""},
@@ -193,6 +228,8 @@ TEST_F(Discovery, FollowsTheDecisionTable)
         EXPECT_EQ(WinStub_LiveHandles().regKeys, keysBefore) << "a registry key was left open";
 #endif
     }
+    SetEnvironmentVariableA("CHIMELET_TEST_JRE", NULL);
+    SetEnvironmentVariableA("CHIMELET_TEST_LONG", NULL);
 }
 
 TEST_F(Discovery, ReadsTheOverrideOnlyWhenLongerThanOneCharacter)

@@ -1,4 +1,4 @@
-// Where the settings file is looked for.
+// Where the settings file and the jar are looked for: beside the program.
 
 #include <gtest/gtest.h>
 
@@ -37,7 +37,7 @@ TEST(IniFileName, IsBuiltFromTheDirectoryOfTheModule)
     for (IniCase const &c : cases) {
         SCOPED_TRACE(c.name);
         std::string out(1100, '#');
-        bool built = BuildIniFileName(c.modulePath.c_str(), &out[0], c.size);
+        bool built = BuildPathBesideModule(c.modulePath.c_str(), "Chimelet.ini", &out[0], c.size);
         EXPECT_EQ(built, !c.expected.empty());
         EXPECT_EQ(std::string(out.c_str()), c.expected);
         // Nothing is written past the buffer.
@@ -55,6 +55,8 @@ TEST(IniFileName, LiesBesideTheRunningProgram)
     char path[1024];
     GetIniFileName(GetModuleHandleA(NULL), path, sizeof path);
     EXPECT_EQ(std::string(path), dir + "\\Chimelet.ini");
+    GetJarFileName(GetModuleHandleA(NULL), path, sizeof path);
+    EXPECT_EQ(std::string(path), dir + "\\chimelet.jar");
 }
 
 } // namespace
@@ -91,6 +93,31 @@ TEST(IniFileName, IsNotNamedWhenTheModulePathCannotBeRead)
         EXPECT_EQ(std::string(path), c.expected);
     }
     WinStub_SetModuleFileName(nullptr);
+}
+
+// In a double-byte code page the second byte of a character may be 0x5C,
+// the backslash: "\x95\x5C" is one character of code page 932.
+TEST(IniFileName, TheDirectoryEndsAtTheLastBackslashCharacter)
+{
+    struct {
+        char const *name;
+        UINT codePage;
+        char const *modulePath;
+        char const *expected;
+    } const cases[] = {
+        {"exe name", 932, "C:\\Apps\\\x95\x5C.exe", "C:\\Apps\\Chimelet.ini"},
+        {"folder name", 932, "C:\\\x95\x5C\\tray.exe", "C:\\\x95\x5C\\Chimelet.ini"},
+        {"lead byte at the end", 932, "C:\\Apps\\\x95", "C:\\Apps\\Chimelet.ini"},
+        {"single-byte code page", 1252, "C:\\Apps\\\x95\x5C.exe", "C:\\Apps\\\x95\\Chimelet.ini"},
+    };
+    for (auto const &c : cases) {
+        SCOPED_TRACE(c.name);
+        WinStub_SetAnsiCodePage(c.codePage);
+        char path[1024];
+        EXPECT_TRUE(BuildPathBesideModule(c.modulePath, "Chimelet.ini", path, sizeof path));
+        EXPECT_STREQ(path, c.expected);
+    }
+    WinStub_SetAnsiCodePage(1252);
 }
 
 } // namespace

@@ -4,7 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <string>
+#include <thread>
 
 #include "BoundJava.h"
 #include "JavaInterface.h"
@@ -12,21 +14,27 @@
 #include "TestSupport.h"
 #include "fakejvm_control.h"
 #include "kelvarin.h"
+#include "resource.h"
+
+#ifndef _WIN32
+#include "winstub_control.h"
+#endif
 
 namespace {
 
 std::string const kRoot = "Software\\JavaSoft\\Java Runtime Environment";
 
-void RegisterRuntime(std::string const &runtimeLib)
+// CurrentVersion names 1.4; the runtime's key is that of `version`.
+void RegisterRuntime(std::string const &runtimeLib, std::string const &version = "1.4")
 {
     RegDeleteTreeA(HKEY_LOCAL_MACHINE, "Software\\JavaSoft");
     struct {
         std::string key, name, value;
     } const values[] = {
         {kRoot, "CurrentVersion", "1.4"},
-        {kRoot + "\\1.4", "JavaHome", "C:\\jre"},
-        {kRoot + "\\1.4", "MicroVersion", "2"},
-        {kRoot + "\\1.4", "RuntimeLib", runtimeLib},
+        {kRoot + "\\" + version, "JavaHome", "C:\\jre"},
+        {kRoot + "\\" + version, "MicroVersion", "2"},
+        {kRoot + "\\" + version, "RuntimeLib", runtimeLib},
     };
     for (auto const &v : values) {
         HKEY key;
@@ -63,12 +71,12 @@ protected:
     }
 
     // Runs the launch as WinMain does, with the bind message going to our window.
-    int Start(JavaScript const &script, HWND bindTo)
+    int Start(JavaScript const &script, HWND bindTo, std::string const &jar = jarFileName)
     {
         DestroyLeftoverVM();
         FakeJvm_Reset();
         EXPECT_EQ(FakeJvm_Script(script.Text().c_str()), 0);
-        return StartupJava("", jarFileName, mainClassName, bindTo, WM_BIND_TO_JAVA, &vm_);
+        return StartupJava("", jar.c_str(), mainClassName, bindTo, WM_BIND_TO_JAVA, &vm_);
     }
 
     // A launch that fails after creating the VM leaves it to the end of the
@@ -108,23 +116,35 @@ struct ShownCase {
     std::string caption;
     UINT type;
     bool bound;             // main ran and the bind message followed
+    std::string jar = jarFileName;  // the jar's path, as WinMain hands it over
 };
 
 TEST_F(Launch, TellsEachFailureExactlyOnce)
 {
     std::string const fake = FakeJvmLibraryPath();
     std::string const classic = "Can't find class 'com/norvanta/kelvarin/main/TApplication'";
+    std::string const javaRequired =
+        "Chimelet requires Java version 1.3 or 1.4 to be installed. Please see the ReadMe file for details.";
     ShownCase const cases[] = {
-        {"no accepted runtime", "", JavaScript(), 0,
-         "Chimelet requires Java version 1.3 or 1.4 to be installed. Please see the ReadMe file for details.",
-         "Chimelet", MB_ICONINFORMATION | MB_TASKMODAL, false},
-        {"library missing", "C:\\nowhere\\jvm.dll", JavaScript(), 0, "", "", 0, false},
-        {"library without the entries", SomeOtherLibrary(), JavaScript(), 0, "", "", 0, false},
-        {"creation fails with -1", fake, JavaScript().CreateResult(-1), -1,
+        {"no accepted runtime", "", JavaScript(), 0, javaRequired, "Chimelet", MB_ICONINFORMATION | MB_TASKMODAL, false},
+        // A runtime that cannot be used is as good as none.
+        {"library missing", "C:\\nowhere\\jvm.dll", JavaScript(), 0, javaRequired, "Chimelet",
+         MB_ICONINFORMATION | MB_TASKMODAL, false},
+        {"library without the entries", SomeOtherLibrary(), JavaScript(), 0, javaRequired, "Chimelet",
+         MB_ICONINFORMATION | MB_TASKMODAL, false},
+        // Only JNI_EVERSION earns a second attempt, which would succeed here.
+        {"first creation fails with -1", fake, JavaScript().CreateAnswers("-1"), -1,
          "Cannot setup Java. Try installing the product again.  Error:-1", "Kelvarin", MB_ICONEXCLAMATION, false},
-        {"creation fails with -3 twice", fake, JavaScript().CreateResult(-3), -3,
+        {"creation fails with -3 twice", fake, JavaScript().CreateAnswers("-3 -3"), -3,
          "Cannot setup Java. Try installing the product again.  Error:-3", "Kelvarin", MB_ICONEXCLAMATION, false},
         {"main class missing", fake, JavaScript().WithoutMainClass(), -1, classic, "Kelvarin", MB_ICONEXCLAMATION, false},
+        // A path cut to fit "-Djava.class.path=" would name another file;
+        // none at all means the program's own path could not be read.
+        {"jar path too long", fake, JavaScript(), -1, classic, "Kelvarin", MB_ICONEXCLAMATION, false,
+         "C:\\" + std::string(1006 - 16, 'x') + "\\chimelet.jar"},
+        {"no jar path", fake, JavaScript(), -1, classic, "Kelvarin", MB_ICONEXCLAMATION, false, ""},
+        {"longest jar path", fake, JavaScript().ApplicationEndsAfterMain(), 0, "", "", 0, true,
+         "C:\\" + std::string(1005 - 16, 'x') + "\\chimelet.jar"},
         {"main() missing", fake, JavaScript().WithoutMain(), -1, "Can't find class 'TApplication'", "Kelvarin",
          MB_ICONEXCLAMATION, false},
         {"normal end", fake, JavaScript().ApplicationEndsAfterMain(), 0, "", "", 0, true},
@@ -138,7 +158,7 @@ TEST_F(Launch, TellsEachFailureExactlyOnce)
         else
             RegisterRuntime(c.runtimeLib);
 
-        EXPECT_EQ(Start(c.java, window_), c.result);
+        EXPECT_EQ(Start(c.java, window_, c.jar), c.result);
         std::vector<ShownBox> boxes = ShownMessageBoxes();
         ASSERT_EQ(boxes.size(), c.text.empty() ? 0u : 1u);
         if (!c.text.empty()) {
@@ -152,6 +172,17 @@ TEST_F(Launch, TellsEachFailureExactlyOnce)
         EXPECT_EQ(BoundJava::Count("destroy begin"), c.bound ? 1 : 0);
     }
 }
+
+#ifndef _WIN32
+// A library that is no Java runtime is not kept loaded.
+TEST_F(Launch, AnUnusableLibraryIsFreed)
+{
+    RegisterRuntime(SomeOtherLibrary());
+    int const before = WinStub_LiveHandles().modules;
+    EXPECT_EQ(Start(JavaScript(), window_), 0);
+    EXPECT_EQ(WinStub_LiveHandles().modules, before);
+}
+#endif
 
 TEST_F(Launch, AMissingMainClassIsDescribedOnTheErrorStream)
 {
@@ -210,6 +241,134 @@ TEST_F(Launch, WithNoWindowToBindTheApplicationStillRuns)
     EXPECT_EQ(BoundJava::Count("invoke com/norvanta/kelvarin/main/TApplication.main"), 1);
     EXPECT_EQ(BoundJava::Count("destroy end"), 1);
     EXPECT_FALSE(BindPosted(window_));
+}
+
+// The whole program, WinMain, in this process: on the test thread, or on a
+// thread of its own while the test plays the user.
+class WholeRun : public Launch {
+protected:
+    void TearDown() override
+    {
+        EndRun();
+        Launch::TearDown();
+    }
+
+    int RunWinMain(JavaScript const &script)
+    {
+        EXPECT_EQ(FakeJvm_Script(script.Text().c_str()), 0);
+        char commandLine[] = "";
+        return WinMain(GetModuleHandleA(NULL), NULL, commandLine, SW_SHOWDEFAULT);
+    }
+
+    // Once WinMain has returned, the monitor thread follows within a moment.
+    bool MonitorThreadEnded()
+    {
+        return !sg_hMonitorThread || WaitForSingleObject(sg_hMonitorThread, 5000) == WAIT_OBJECT_0;
+    }
+
+    // Back to a clean process: a VM that a failed start left, and the
+    // monitor thread's handle, go.
+    void EndRun()
+    {
+        if (sg_jvm && FakeJvm_VmExists())
+            sg_jvm->DestroyJavaVM();
+        if (sg_hMonitorThread)
+            CloseHandle(sg_hMonitorThread);
+        ResetTestProcess();
+        AnswerMessageBoxes(IDOK);
+    }
+};
+
+// Every way out that the shell controls takes the tray down first: the icon
+// (Windows would show a leftover one until the mouse passes over it) and,
+// since the monitor thread can still do it, the ghost window, which would
+// turn a start in the meantime into a second start. No way out calls Java.
+TEST_F(WholeRun, EveryWayOutTakesTheTrayDown)
+{
+    std::string const fake = FakeJvmLibraryPath();
+    struct {
+        char const *name;
+        std::string runtimeLib;  // "" = none registered
+        JavaScript java;
+        bool told;               // a message box says what went wrong
+    } const cases[] = {
+        {"no accepted runtime", "", JavaScript(), true},
+        {"runtime that cannot be loaded", "C:\\nowhere\\jvm.dll", JavaScript(), true},
+        {"VM not created", fake, JavaScript().CreateAnswers("-1"), true},
+        {"main class missing", fake, JavaScript().WithoutMainClass(), true},
+        {"main() missing", fake, JavaScript().WithoutMain(), true},
+        {"attach fails", fake, JavaScript().AttachFails().ApplicationEndsAfter(300), false},
+        {"Java ends by itself", fake, JavaScript().ApplicationEndsAfter(300), false},
+        // No daemon attach before 1.4: the tray's thread must not keep the VM.
+        {"Java ends by itself, runtime before 1.4", fake, JavaScript().Mode("classic").ApplicationEndsAfter(300), false},
+    };
+    for (auto const &c : cases) {
+        SCOPED_TRACE(c.name);
+        EndRun();
+        if (c.runtimeLib.empty())
+            RegDeleteTreeA(HKEY_LOCAL_MACHINE, "Software\\JavaSoft");
+        else
+            RegisterRuntime(c.runtimeLib);
+
+        EXPECT_EQ(RunWinMain(c.java), 0);
+        EXPECT_EQ(ShownMessageBoxes().size(), c.told ? 1u : 0u);
+        EXPECT_TRUE(MonitorThreadEnded());
+        EXPECT_EQ(FindWindowA("ChimeletGhostWindow", NULL), (HWND)NULL);
+#ifndef _WIN32
+        EXPECT_EQ(WinStub_TrayIconCount(), 0u) << "an icon is left behind";
+#endif
+        EXPECT_EQ(BoundJava::Count(InvokeLine("quit", "()V")), 0);
+        EXPECT_EQ(BoundJava::Violations(), "");
+    }
+}
+
+// The settings file beside the program names the runtime: here the only one
+// installed, which the registry's CurrentVersion does not name.
+TEST_F(WholeRun, TheSettingsFileBesideTheProgramIsRead)
+{
+    RegisterRuntime(FakeJvmLibraryPath(), "1.3");
+    char ini[kPathSize];
+    GetIniFileName(GetModuleHandleA(NULL), ini, sizeof ini);
+    WriteScratchFile(ini, "[main]\r\njavaversion=1.3\r\n");
+    EXPECT_EQ(RunWinMain(JavaScript().ApplicationEndsAfter(100)), 0);
+    RemoveScratchFile(ini);
+    EXPECT_TRUE(ShownMessageBoxes().empty());
+    EXPECT_EQ(BoundJava::Count("invoke com/norvanta/kelvarin/main/TApplication.main"), 1);
+}
+
+// Exit from the tray while the launch waits in DestroyJavaVM on its own
+// thread: quit ends the application, and no call of the tray's thread may
+// reach the VM once it is being destroyed.
+TEST_F(WholeRun, ExitWhileTheLaunchWaitsInTheVm)
+{
+    RegisterRuntime(FakeJvmLibraryPath());
+    std::atomic<bool> returned{false};
+    int result = -1;
+    std::thread launch([&] {
+        result = RunWinMain(JavaScript());
+        returned = true;
+    });
+    for (int i = 0; i < 1000 && !__atomic_load_n(&sg_trayBound, __ATOMIC_ACQUIRE); ++i)
+        Sleep(10);
+    ASSERT_TRUE(sg_trayBound) << "the tray was not bound";
+
+    AnswerMessageBoxes(IDYES);
+    ChooseInNextMenu(sg_monitorHwnd, IDS_EXIT);
+    PostMessageA(sg_monitorHwnd, WM_NOTIFY_ICON, kNotifyIconId, WM_RBUTTONDOWN);
+    for (int i = 0; i < 1000 && !returned; ++i)
+        Sleep(10);
+    if (!returned) {
+        ADD_FAILURE() << "WinMain did not return after Exit";
+        FakeJvm_ForceDestroy();
+    }
+    launch.join();
+    EXPECT_EQ(result, 0);
+    EXPECT_TRUE(MonitorThreadEnded());
+    EXPECT_EQ(BoundJava::Count(InvokeLine("quit", "()V")), 1);
+    EXPECT_EQ(BoundJava::Violations(), "");
+#ifndef _WIN32
+    EXPECT_EQ(WinStub_TrayIconCount(), 0u);
+#endif
 }
 
 } // namespace

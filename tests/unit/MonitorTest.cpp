@@ -3,14 +3,17 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <memory>
 #include <string>
+#include <thread>
 
 #include "BoundJava.h"
 #include "JavaScript.h"
 #include "TestSupport.h"
 #include "fakejvm_control.h"
 #include "kelvarin.h"
+#include "resource.h"
 
 #ifndef _WIN32
 #include "winstub_control.h"
@@ -109,8 +112,10 @@ TEST_F(Monitor, BindingMakesTheTrayReachJava)
     SendMessageA(sg_monitorHwnd, WM_NOTIFY_ICON, kNotifyIconId, WM_RBUTTONDOWN);
     EXPECT_EQ(TrackedMenuCount(), 1);
     EXPECT_EQ(BoundJava::Count(InvokeLine("showReminderList", "()V")), 2);
-    EXPECT_EQ(BoundJava::Count("attach daemon=1 -> 0"), 1);
-    EXPECT_EQ(FakeJvm_AttachedThreadCount(), 1);
+    // Attached only while it calls Java, and never as a daemon, which a
+    // runtime before 1.4 cannot do.
+    EXPECT_EQ(BoundJava::Count("attach daemon=1"), 0);
+    EXPECT_EQ(FakeJvm_AttachedThreadCount(), 0);
     EXPECT_EQ(BoundJava::Violations(), "");
 }
 
@@ -286,6 +291,116 @@ TEST_F(Monitor, WithoutEventThreadOrWindowStartUpGoesOnWithoutATray)
         }
         EndMonitor();
     }
+}
+
+size_t TrayCallCount(DWORD message)
+{
+    size_t count = 0;
+    for (WinStubTrayCall const &call : WinStub_TrayCalls())
+        count += call.message == message;
+    return count;
+}
+
+// At logon Explorer may refuse the icon for a while: it is offered again
+// until it shows, and then no more.
+TEST_F(Monitor, AnIconTheShellRefusesIsOfferedAgainUntilItShows)
+{
+    WinStub_FailNext(WinStubFault::NotifyIconAdd);
+    StartMonitor();
+    EXPECT_EQ(WinStub_TrayIconCount(), 0u);
+    for (int i = 0; i < 500 && WinStub_TrayIconCount() == 0; ++i)
+        Sleep(10);
+    EXPECT_EQ(WinStub_TrayIconCount(), 1u);
+    size_t const adds = TrayCallCount(NIM_ADD);
+    Sleep(2500);
+    EXPECT_EQ(TrayCallCount(NIM_ADD), adds) << "the icon was offered again once it was there";
+}
+
+// The bell at the tray's own size, which high-DPI screens make larger.
+TEST_F(Monitor, TheIconIsLoadedAtTheSmallIconSize)
+{
+    for (int size : {16, 20, 24, 32}) {
+        SCOPED_TRACE(size);
+        ResetTestProcess();
+        WinStub_SetSmallIconSize(size, size);
+        StartMonitor();
+        std::vector<WinStubLoadImageCall> const loads = WinStub_LoadImageCalls();
+        ASSERT_FALSE(loads.empty());
+        EXPECT_EQ(loads.back().name, "ICON_1");
+        EXPECT_EQ(loads.back().cx, size);
+        EXPECT_EQ(loads.back().cy, size);
+        EndMonitor();
+    }
+}
+
+// Two starts at once: the guard's mutex lets one look for the window (and
+// make it) before the other looks.
+TEST_F(Monitor, TheGuardLetsOneStartInAtATime)
+{
+    WinStub_DelayNext(WinStubDelay::FindWindow, 300, 2);
+    std::atomic<int> firsts{0};
+    auto start = [&] {
+        if (!FindOurWindow())
+            ++firsts;
+    };
+    std::thread one(start);
+    std::thread other(start);
+    one.join();
+    other.join();
+    EXPECT_EQ(firsts.load(), 1);
+}
+
+// An instance busy in a long Java call does not answer: later starts give
+// up on it instead of waiting with it.
+TEST_F(Monitor, StartsGiveUpOnAnInstanceThatDoesNotAnswer)
+{
+    WinStub_SetHungTimeout(100);
+    StartMonitor();
+    Bind(JavaScript().Taking("showAboutWindow", 2000));
+    ASSERT_TRUE(WaitForLog("attach "));
+    ChooseInNextMenu(sg_monitorHwnd, IDS_ABOUT);
+    PostMessageA(sg_monitorHwnd, WM_NOTIFY_ICON, kNotifyIconId, WM_RBUTTONDOWN);
+    ASSERT_TRUE(WaitForLog(InvokeLine("showAboutWindow", "()V")));
+    Sleep(200);
+
+    DWORD const began = GetTickCount();
+    EXPECT_TRUE(FindOurWindow());
+    EXPECT_TRUE(FindOurWindow());
+    EXPECT_LT(GetTickCount() - began, 1500u) << "a start waited for the busy instance";
+    SendMessageA(sg_monitorHwnd, WM_NULL, 0, 0);  // the call has ended
+    EXPECT_EQ(BoundJava::Violations(), "");
+}
+
+// While the menu or the Exit question is open, a click on the tray opens
+// nothing and asks Java nothing; afterwards the tray works as before.
+TEST_F(Monitor, OneTrayActionAtATime)
+{
+    StartMonitor();
+    Bind();
+    ASSERT_TRUE(WaitForLog("attach "));
+    SendMessageA(sg_monitorHwnd, WM_NULL, 0, 0);
+
+    int tracked = 0;
+    WinStub_SetTrackPopupMenuHandler([&](HMENU, UINT, int, int, HWND owner) -> UINT {
+        if (tracked++ == 0)
+            SendMessageA(owner, WM_NOTIFY_ICON, kNotifyIconId, WM_RBUTTONDOWN);
+        return IDS_EXIT;
+    });
+    int asked = 0;
+    WinStub_SetMessageBoxHandler([&](WinStubMessageBox const &) {
+        if (asked++ == 0)
+            SendMessageA(sg_monitorHwnd, WM_NOTIFY_ICON, kNotifyIconId, WM_LBUTTONDOWN);
+        return IDNO;
+    });
+    SendMessageA(sg_monitorHwnd, WM_NOTIFY_ICON, kNotifyIconId, WM_RBUTTONDOWN);
+    EXPECT_EQ(tracked, 1) << "a menu opened inside the menu or over the question";
+    EXPECT_EQ(asked, 1);
+    EXPECT_EQ(BoundJava::Count(InvokeLine("getTemplateList", "()[Ljava/lang/String;")), 1);
+
+    SendMessageA(sg_monitorHwnd, WM_NOTIFY_ICON, kNotifyIconId, WM_RBUTTONDOWN);
+    EXPECT_EQ(tracked, 2);
+    EXPECT_EQ(asked, 2);
+    EXPECT_EQ(BoundJava::Violations(), "");
 }
 #endif
 

@@ -58,13 +58,17 @@ TEST_F(TrayMenu, ShowsWhatJavaAnswers)
         {"texts cut to 1023 bytes", JavaScript().Templates({longText}).Events({std::string(600, 'a'), std::string(600, 'b')}),
          FullMenu(Schedule({longText.substr(0, 1023)}),
                   Events({std::string(600, 'a') + "    " + std::string(1023 - 604, 'b')}))},
+        // An unreadable template gets no item but keeps its number: Java
+        // counts it when the index of a later one comes back.
         {"unreadable element skipped", JavaScript().Templates({"A", "B", "C"}).Events({"x", "y", "z", "w"})
                                            .UnreadableElement("getTemplateList", 1)
                                            .UnreadableElement("getEventsForToday", 0),
-         FullMenu(Schedule({"A", "C"}), Events({"z    w"}))},
+         FullMenu({Item("New Reminder", IDS_NEW_REMINDER), Separator(1), Item("A", kFirstTemplateItem),
+                   Item("C", kFirstTemplateItem + 2)},
+                  Events({"z    w"}))},
         {"unreadable element 0 takes its separator along", JavaScript().Templates({"A", "B"}).Events({})
                                                                .UnreadableElement("getTemplateList", 0),
-         FullMenu(Schedule({"B"}, false), NoEvents())},
+         FullMenu({Item("New Reminder", IDS_NEW_REMINDER), Item("B", kFirstTemplateItem + 1)}, NoEvents())},
         {"interface class missing", JavaScript().WithoutInterfaceClass(), FullMenu(Schedule({}), {})},
         {"list methods missing", JavaScript().Without("getTemplateList").Without("getEventsForToday"),
          FullMenu(Schedule({}), {})},
@@ -115,6 +119,17 @@ TEST_F(TrayMenu, AsksJavaOnceEachInOrderAndFetchesNothingBeyondTheLimits)
     EXPECT_EQ(BoundJava::Count("element getTemplateList 999"), 0);
     EXPECT_EQ(BoundJava::Count("element getEventsForToday 799"), 1);
     EXPECT_EQ(BoundJava::Count("element getEventsForToday 800"), 0);
+}
+
+// An odd last element has no partner: nothing past the last pair is fetched.
+TEST_F(TrayMenu, FetchesNoEventElementPastTheLastPair)
+{
+    BoundJava java(JavaScript().Events({"x", "y", "z"}).Text());
+    ASSERT_TRUE(java.Started());
+    DestroyMenu(GetTodayEventsSubMenu());
+    EXPECT_EQ(BoundJava::Count("element getEventsForToday 1"), 1);
+    EXPECT_EQ(BoundJava::Count("element getEventsForToday 2"), 0);
+    EXPECT_EQ(BoundJava::Violations(), "");
 }
 
 TEST_F(TrayMenu, AMissingInterfaceClassIsReportedByEachBuild)
