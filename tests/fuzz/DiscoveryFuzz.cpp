@@ -190,13 +190,17 @@ void Install(Setup const &setup)
 enum class Read { Missing, TooLong, Text };
 
 // A value read into a buffer of `size` bytes, as the rules for registry data
-// say: missing, too long for the buffer, or a text (up to its first 0 byte).
-// Data that fills the buffer exactly is a text when a 0 byte ends it
-// anywhere inside.
+// say: missing (or no text: only REG_SZ and REG_EXPAND_SZ are), too long for
+// the buffer, or a text (up to its first 0 byte). Data that fills the buffer
+// exactly is a text when a 0 byte ends it anywhere inside. REG_EXPAND_SZ text
+// is expanded, and must still fit.
 Read ReadValue(HKEY key, char const *name, size_t size, std::string *text)
 {
     DWORD length = 0;
-    if (RegQueryValueExA(key, name, NULL, NULL, NULL, &length) != ERROR_SUCCESS)
+    DWORD type = REG_NONE;
+    if (RegQueryValueExA(key, name, NULL, &type, NULL, &length) != ERROR_SUCCESS)
+        return Read::Missing;
+    if (length <= size && type != REG_SZ && type != REG_EXPAND_SZ)
         return Read::Missing;
     if (length > size)
         return Read::TooLong;
@@ -207,6 +211,13 @@ Read ReadValue(HKEY key, char const *name, size_t size, std::string *text)
     text->assign(data.data(), end);
     if (length == size && end == length)
         return Read::TooLong;  // no room for the terminator: never read past
+    if (type == REG_EXPAND_SZ) {
+        std::vector<char> expanded(32768);
+        DWORD needed = ExpandEnvironmentStringsA(text->c_str(), expanded.data(), (DWORD)expanded.size());
+        if (needed == 0 || needed > size)
+            return Read::TooLong;
+        text->assign(expanded.data());
+    }
     return Read::Text;
 }
 

@@ -285,21 +285,27 @@ std::string MenuText(std::string const &bytes)
     return text.c_str();  // the menu keeps a C string
 }
 
+// Java numbers the templates by the elements that are not null: one whose
+// text cannot be read makes no item but keeps its number.
 std::vector<MenuRow> ExpectedSchedule(Java const &java)
 {
     List const &list = java.templates;
+    std::vector<MenuRow> rows = Schedule({});
     if (!java.Answers("getTemplateList") || list.kind == List::Null)
-        return Schedule({});
+        return rows;
     int const count = list.Length() < kTemplateCap ? list.Length() : kTemplateCap;
-    std::vector<std::string> texts;
-    bool firstShown = false;
+    UINT number = 0;
     for (int i = 0; i < count; ++i) {
-        if (list.IsNull(i) || !list.Readable(i))
+        if (list.IsNull(i))
             continue;
-        firstShown = firstShown || i == 0;
-        texts.push_back(MenuText(list.Text(i)));
+        UINT const command = kFirstTemplateItem + number++;
+        if (!list.Readable(i))
+            continue;
+        if (i == 0)
+            rows.push_back(Separator(1));
+        rows.push_back(Item(MenuText(list.Text(i)), command));
     }
-    return Schedule(texts, firstShown);
+    return rows;
 }
 
 std::vector<MenuRow> ExpectedEvents(Java const &java)
@@ -327,13 +333,16 @@ std::vector<MenuRow> ExpectedMenu(Java const &java)
 
 // --- The rules that hold for any answer ---
 
-// Items numbered from `first` on, one up each, item data equal to the ID.
-void CheckNumbered(std::vector<MenuRow> const &rows, size_t from, UINT first, size_t cap, std::string const &menu)
+// Items numbered from `first` on, one up each (or, with `gaps`, upwards
+// below first + cap), item data equal to the ID.
+void CheckNumbered(std::vector<MenuRow> const &rows, size_t from, UINT first, size_t cap, std::string const &menu,
+                   bool gaps = false)
 {
     FUZZ_CHECK(rows.size() - from <= cap, menu + " holds " + std::to_string(rows.size() - from) + " items");
+    UINT id = first - 1;
     for (size_t i = from; i < rows.size(); ++i) {
         MenuRow const &row = rows[i];
-        UINT const id = first + (UINT)(i - from);
+        id = gaps && row.id > id && row.id < first + cap ? row.id : id + 1;
         FUZZ_CHECK(!(row.type & MFT_SEPARATOR) && !row.hasSubMenu, menu + ": row " + std::to_string(i) + " is no item");
         FUZZ_CHECK(row.id == id && row.data == id, menu + ": row " + std::to_string(i) + " has ID " + std::to_string(row.id)
                                                       + " and data " + std::to_string(row.data) + ", not " + std::to_string(id));
@@ -362,7 +371,7 @@ void CheckShape(std::vector<MenuRow> const &rows)
         FUZZ_CHECK(schedule.size() > 2, "a separator with no template after it\n" + Describe(schedule));
         from = 2;
     }
-    CheckNumbered(schedule, from, kFirstTemplateItem, kTemplateCap, "Schedule");
+    CheckNumbered(schedule, from, kFirstTemplateItem, kTemplateCap, "Schedule", true);
 
     std::vector<MenuRow> const &events = rows[12].sub;
     if (events.size() == 1 && events[0].id == IDS_NO_EVENTS)
