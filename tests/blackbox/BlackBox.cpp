@@ -123,14 +123,19 @@ void BlackBoxTest::PutJar(std::string const &dir)
 
 Child *BlackBoxTest::StartChimelet(std::string const &logPath, std::string const &workingDir)
 {
+    return StartProgram(dir_ + "\\Chimelet.exe", "", workingDir, logPath);
+}
+
+Child *BlackBoxTest::StartProgram(std::string const &exe, std::string const &arguments, std::string const &dir,
+                                  std::string const &logPath)
+{
     std::vector<std::string> environment = {
         "FAKEJVM_SCRIPT=" + script_,
         "FAKEJVM_LOG=" + (logPath.empty() ? log_ : logPath),
     };
     Child child;
     std::string error;
-    bool started = StartChild(dir_ + "\\Chimelet.exe", "", workingDir.empty() ? dir_ : workingDir, environment,
-                              &child, &error);
+    bool started = StartChild(exe, arguments, dir.empty() ? dir_ : dir, environment, &child, &error);
     EXPECT_TRUE(started) << error;
     children_.push_back(child);
     return &children_.back();

@@ -62,6 +62,11 @@ protected:
     winrig::Child *StartChimelet(std::string const &logPath = std::string(),
                                  std::string const &workingDir = std::string());
 
+    // Starts another program the same way: an installed Chimelet.exe, an
+    // installer. An empty dir is the row's directory.
+    winrig::Child *StartProgram(std::string const &exe, std::string const &arguments, std::string const &dir,
+                                std::string const &logPath = std::string());
+
     // Waits for the child's end; the watchdog kills it on time-out, which
     // fails the test. Returns the exit code (0xDEAD after a kill).
     DWORD ExpectExit(winrig::Child *child, DWORD timeoutMs = kExitMs);
