@@ -62,6 +62,23 @@ bool SamePath(std::string const &a, std::string const &b)
     return lstrcmpiA(a.c_str(), b.c_str()) == 0;
 }
 
+// Folders in Program Files whose name begins with Chimelet: an upgrade that
+// went elsewhere would make a second one.
+int ChimeletFolders()
+{
+    int count = 0;
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA((Folder(CSIDL_PROGRAM_FILES) + "\\Chimelet*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return 0;
+    do {
+        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+            ++count;
+    } while (FindNextFileA(search, &found));
+    FindClose(search);
+    return count;
+}
+
 // The names of the plain files in dir, sorted byte-wise.
 std::vector<std::string> FilesIn(std::string const &dir)
 {
@@ -114,8 +131,8 @@ Shortcut ReadShortcut(std::string const &path)
     return shortcut;
 }
 
-// A value of HKLM in this program's registry view, which is the installer's
-// (both are built for the same Windows); NULL when missing.
+// A text value of HKLM in this program's registry view, which is the
+// installer's (both are built for the same Windows); false when missing.
 bool ReadRegistryText(char const *key, char const *name, std::string *out)
 {
     HKEY handle;
@@ -512,6 +529,7 @@ TEST_F(Install, UpgradeOverARunningChimelet)
     ExpectChimeletClosedOnce(old);
 
     EXPECT_EQ(ChimeletEntries(), 1);
+    EXPECT_EQ(ChimeletFolders(), 1);
     EXPECT_EQ(RegistryText(kUninstallKey, "DisplayVersion"), kVersion);
     std::vector<std::string> files = kInstalledFiles;
     files.push_back("Chimelet.ini");
