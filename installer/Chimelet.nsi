@@ -130,7 +130,7 @@ again:
     ${Next}
     ${If} $1 > 10
       MessageBox MB_RETRYCANCEL|MB_ICONEXCLAMATION \
-        "Chimelet is still running. Exit it from its icon beside the clock (answer any message it shows), then choose Retry." \
+        "Chimelet did not end when asked to. Answer any message it shows, or end Chimelet.exe in Task Manager, then choose Retry. Cancel changes nothing." \
         /SD IDCANCEL IDRETRY again
       SetErrorLevel 2
       Abort "Chimelet is still running: nothing was changed."
