@@ -287,15 +287,23 @@ protected:
     }
 
     // Runs the installed uninstaller silently and waits for its real end.
-    // Started plainly, it copies itself to %TEMP%, starts the copy on the
-    // folder and returns at once; here a copy is started that way by us.
     DWORD RunUninstaller()
     {
-        std::string copy = Dir() + "\\Un_A.exe";
-        EXPECT_TRUE(CopyFileA((InstallDir() + "\\Uninstall.exe").c_str(), copy.c_str(), FALSE));
-        Child *run = StartProgram(copy, "/S _?=" + InstallDir(), "");
+        std::string copy = CopyUninstaller();
+        EXPECT_FALSE(copy.empty()) << "no uninstaller";
+        Child *run = StartProgram(copy, UninstallerArguments(), "");
         return run ? ExpectExit(run, kSetupMs) : 0xDEAD;
     }
+
+    // Started plainly, the uninstaller copies itself to %TEMP%, starts the
+    // copy on its folder (_?=, last and unquoted) and returns at once: to wait
+    // for the real end, the test starts such a copy itself. "" on failure.
+    std::string CopyUninstaller()
+    {
+        std::string copy = Dir() + "\\Un_A.exe";
+        return CopyFileA((InstallDir() + "\\Uninstall.exe").c_str(), copy.c_str(), FALSE) ? copy : "";
+    }
+    static std::string UninstallerArguments() { return "/S _?=" + InstallDir(); }
 
     // Chimelet as logon starts it: the Startup shortcut's command, in its
     // working directory.
@@ -310,14 +318,11 @@ protected:
     // that a failed case leaves nothing to the next.
     void RemoveInstallation()
     {
-        if (Exists(InstallDir() + "\\Uninstall.exe")) {
-            std::string copy = Dir() + "\\Un_A.exe";
-            Child run;
-            if (CopyFileA((InstallDir() + "\\Uninstall.exe").c_str(), copy.c_str(), FALSE) &&
-                StartChild(copy, "/S _?=" + InstallDir(), Dir(), {}, &run))
-                WaitChild(&run, kSetupMs);
-            EndChild(&run);
-        }
+        std::string copy = CopyUninstaller();
+        Child run;
+        if (!copy.empty() && StartChild(copy, UninstallerArguments(), Dir(), {}, &run))
+            WaitChild(&run, kSetupMs);
+        EndChild(&run);
         for (std::string const &name : FilesIn(InstallDir()))
             DeleteFileA((InstallDir() + "\\" + name).c_str());
         RemoveDirectoryA(InstallDir().c_str());
@@ -343,10 +348,12 @@ protected:
         return facts;
     }
 
-    void ExpectChimeletClosedOnce(Child *chimelet, int quitsBefore = 0)
+    // The installer or uninstaller has returned: the Chimelet it found
+    // running has ended by then, its icon gone and quit told to Java once.
+    void ExpectChimeletClosedOnce(Child *chimelet)
     {
         EXPECT_EQ(ExpectExit(chimelet, 0), 0u) << "the running Chimelet was not closed";
-        EXPECT_EQ(LogCount(kQuit), quitsBefore + 1) << "quit did not reach Java exactly once";
+        EXPECT_EQ(LogCount(kQuit), 1) << "quit did not reach Java exactly once";
         EXPECT_TRUE(WaitTrayIconGone());
     }
 };
