@@ -473,18 +473,38 @@ TEST_F(Install, TheZipHoldsTheInstalledFiles)
 }
 
 // The installed Chimelet, started as logon starts it, comes up with its tray
-// bound, finding chimelet.jar and the stand-in runtime as a user's would.
+// bound, finding chimelet.jar beside itself and the stand-in runtime as a
+// user's would: with the Startup shortcut's command in its working directory,
+// and in another one (the system folder, which programs started from the Run
+// key get, or wherever a shortcut without a working directory leaves it).
 TEST_F(Install, LogonStartBringsUpTheTray)
 {
+    struct Row {
+        char const *name;
+        bool shortcutsDirectory;
+    };
+    static Row const rows[] = {
+        {"InTheShortcutsWorkingDirectory", true},
+        {"InTheSystemFolder", false},
+    };
     ASSERT_EQ(RunSetup(kSetup), 0u);
-    WriteScript("jar required\n");
-    Child *chimelet = StartAtLogon();
-    ASSERT_TRUE(chimelet != NULL);
-    WaitTrayIcon();
-    WaitBound();
-    EXPECT_EQ(LogCount(kInvokeMain), 1);
-    CloseAndExpectCleanExit(chimelet);
-    ExpectNoViolations();
+    Shortcut logon = ReadShortcut(StartupShortcut());
+    ASSERT_TRUE(logon.read) << "no logon start";
+    char system[MAX_PATH];
+    ASSERT_GT(GetSystemDirectoryA(system, sizeof system), 0u);
+    for (Row const &row : rows) {
+        SCOPED_TRACE(row.name);
+        ASSERT_NO_FATAL_FAILURE(BeginCase(row.name));
+        WriteScript("jar required\n");
+        Child *chimelet = StartProgram(logon.target, logon.arguments,
+                                       row.shortcutsDirectory ? logon.workingDir : std::string(system));
+        ASSERT_TRUE(chimelet != NULL);
+        WaitTrayIcon();
+        WaitBound();
+        EXPECT_EQ(LogCount(kInvokeMain), 1);
+        CloseAndExpectCleanExit(chimelet);
+        ExpectNoViolations();
+    }
 }
 
 // The logon start follows the checkbox's switches, and an upgrade keeps it as
