@@ -29,14 +29,13 @@ const char *PlatformPathSeparator() { return ";"; }
 unsigned long PlatformThreadKey() { return static_cast<unsigned long>(syscall(SYS_gettid)); }
 
 // The shell names files as Wine shows this machine's: "Z:" and the path with
-// '\' for '/'. Other paths are taken as they are.
+// '\\' for '/'. The class path is split at ':' here, which leaves such a path
+// without its drive: its backslashes still say what it is.
 bool PlatformIsFile(const std::string &path) {
     std::string unixPath = path;
-    if (path.size() > 2 && (path[0] == 'Z' || path[0] == 'z') && path[1] == ':') {
-        unixPath = path.substr(2);
-        for (char &c : unixPath)
-            if (c == '\\') c = '/';
-    }
+    if (path.size() > 2 && (path[0] == 'Z' || path[0] == 'z') && path[1] == ':') unixPath = path.substr(2);
+    for (char &c : unixPath)
+        if (c == '\\') c = '/';
     struct stat info;
     return stat(unixPath.c_str(), &info) == 0 && S_ISREG(info.st_mode);
 }

@@ -322,16 +322,25 @@ TEST_F(WholeRun, EveryWayOutTakesTheTrayDown)
     }
 }
 
-// The settings file beside the program names the runtime: here the only one
-// installed, which the registry's CurrentVersion does not name.
-TEST_F(WholeRun, TheSettingsFileBesideTheProgramIsRead)
+// The settings file and the jar beside the program are used whatever the
+// working directory: here the settings file names the only runtime
+// installed, which CurrentVersion does not name, and the jar must exist.
+TEST_F(WholeRun, TheFilesBesideTheProgramAreUsedFromAnyDirectory)
 {
     RegisterRuntime(FakeJvmLibraryPath(), "1.3");
     char ini[kPathSize];
+    char jar[kPathSize];
     GetIniFileName(GetModuleHandleA(NULL), ini, sizeof ini);
+    GetJarFileName(GetModuleHandleA(NULL), jar, sizeof jar);
     WriteScratchFile(ini, "[main]\r\njavaversion=1.3\r\n");
-    EXPECT_EQ(RunWinMain(JavaScript().ApplicationEndsAfter(100)), 0);
+    WriteScratchFile(jar, "");
+    std::string const before = CurrentDirectory();
+    ChangeDirectory(ScratchDirectory());
+
+    EXPECT_EQ(RunWinMain(JavaScript().JarMustExist().ApplicationEndsAfter(100)), 0);
+    ChangeDirectory(before);
     RemoveScratchFile(ini);
+    RemoveScratchFile(jar);
     EXPECT_TRUE(ShownMessageBoxes().empty());
     EXPECT_EQ(BoundJava::Count("invoke com/norvanta/kelvarin/main/TApplication.main"), 1);
 }
