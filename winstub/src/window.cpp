@@ -421,31 +421,44 @@ VOID WINAPI PostQuitMessage(int exitCode) {
     PostLocked(nullptr, WM_QUIT, static_cast<WPARAM>(exitCode), 0);
 }
 
-LRESULT WINAPI SendMessageA(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
-    Guard lock(Lock());
+// Where a sent message goes: the procedure of a window of the calling thread,
+// called at once, or the queue of the thread that owns it. False, with
+// ERROR_INVALID_WINDOW_HANDLE, when the window or its thread is gone.
+static bool FindSendTarget(HWND hwnd, WNDPROC* ownProc, std::shared_ptr<ThreadState>* target) {
     std::shared_ptr<Window> w = Find(hwnd);
-    if (!w) {
-        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-        return 0;
+    if (w && w->threadId == Me().id) {
+        *ownProc = w->proc;
+        return true;
     }
-    ThreadState& me = Me();
-    if (w->threadId == me.id) {
-        WNDPROC proc = w->proc;
-        lock.unlock();
-        return proc(hwnd, message, wParam, lParam);
-    }
-    std::shared_ptr<ThreadState> target = FindThread(w->threadId);
-    if (!target) {
-        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-        return 0;
-    }
+    *ownProc = nullptr;
+    *target = w ? FindThread(w->threadId) : nullptr;
+    if (!*target) SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+    return *target != nullptr;
+}
+
+static std::shared_ptr<SentMessage> QueueSent(ThreadState& target, HWND hwnd, UINT message, WPARAM wParam,
+                                              LPARAM lParam) {
     auto sent = std::make_shared<SentMessage>();
     sent->hwnd = hwnd;
     sent->message = message;
     sent->wParam = wParam;
     sent->lParam = lParam;
-    target->sent.push_back(sent);
+    target.sent.push_back(sent);
     Changed().notify_all();
+    return sent;
+}
+
+LRESULT WINAPI SendMessageA(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    Guard lock(Lock());
+    WNDPROC ownProc;
+    std::shared_ptr<ThreadState> target;
+    if (!FindSendTarget(hwnd, &ownProc, &target)) return 0;
+    if (ownProc) {
+        lock.unlock();
+        return ownProc(hwnd, message, wParam, lParam);
+    }
+    ThreadState& me = Me();
+    auto sent = QueueSent(*target, hwnd, message, wParam, lParam);
     // While we wait, messages sent to us are served, so two threads sending to each other
     // do not deadlock.
     while (!sent->done) {
@@ -461,24 +474,16 @@ LRESULT WINAPI SendMessageA(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPara
 LRESULT WINAPI SendMessageTimeoutA(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, UINT flags, UINT timeoutMs,
                                    PDWORD_PTR result) {
     Guard lock(Lock());
-    std::shared_ptr<Window> w = Find(hwnd);
-    if (!w) {
-        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-        return 0;
-    }
-    ThreadState& me = Me();
-    if (w->threadId == me.id) {
-        WNDPROC proc = w->proc;
+    WNDPROC ownProc;
+    std::shared_ptr<ThreadState> target;
+    if (!FindSendTarget(hwnd, &ownProc, &target)) return 0;
+    if (ownProc) {
         lock.unlock();
-        LRESULT answer = proc(hwnd, message, wParam, lParam);
+        LRESULT answer = ownProc(hwnd, message, wParam, lParam);
         if (result) *result = static_cast<DWORD_PTR>(answer);
         return 1;
     }
-    std::shared_ptr<ThreadState> target = FindThread(w->threadId);
-    if (!target) {
-        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-        return 0;
-    }
+    ThreadState& me = Me();
     // Probed: every failure writes 0 to the result; success leaves the last error alone.
     auto fail = [result](DWORD error) {
         if (result) *result = 0;
@@ -487,13 +492,7 @@ LRESULT WINAPI SendMessageTimeoutA(HWND hwnd, UINT message, WPARAM wParam, LPARA
     };
     if ((flags & SMTO_ABORTIFHUNG) && IsHung(*target, Clock::now())) return fail(ERROR_TIMEOUT);  // nothing is queued
 
-    auto sent = std::make_shared<SentMessage>();
-    sent->hwnd = hwnd;
-    sent->message = message;
-    sent->wParam = wParam;
-    sent->lParam = lParam;
-    target->sent.push_back(sent);
-    Changed().notify_all();
+    auto sent = QueueSent(*target, hwnd, message, wParam, lParam);
     bool const forever = timeoutMs == INFINITE;
     Clock::time_point const deadline = Clock::now() + std::chrono::milliseconds(forever ? 0 : timeoutMs);
     // Whether the receiver hangs can change without anyone announcing it: look again this often.
