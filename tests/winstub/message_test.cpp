@@ -271,22 +271,27 @@ TEST_F(MessageTest, WindowLifecycleFollowsWine) {
     EXPECT_EQ(3u, msg.wParam);
 }
 
+// Sends WM_ECHO with `value` to `target` from a thread of its own (CreateThread
+// with Run and the sender).
+struct EchoSender {
+    HWND target;
+    WPARAM value;
+    LRESULT result = 0;
+    static DWORD WINAPI Run(LPVOID param) {
+        auto* self = static_cast<EchoSender*>(param);
+        self->result = SendMessageA(self->target, WM_ECHO, self->value, 0);
+        return 0;
+    }
+};
+
 TEST_F(MessageTest, ModalCallsServeSentMessages) {
     HWND mine = MakeWindow("mine");
-    struct Sender {
-        HWND target;
-        LRESULT result = 0;
-        static DWORD WINAPI Run(LPVOID param) {
-            auto* self = static_cast<Sender*>(param);
-            self->result = SendMessageA(self->target, WM_ECHO, 9, 0);
-            return 0;
-        }
-    } sender{mine};
+    EchoSender sender{mine, 9};
     HANDLE thread = nullptr;
     WinStub_SetMessageBoxHandler([&](const WinStubMessageBox& box) {
         EXPECT_EQ("Error", box.caption);
         EXPECT_EQ(GetCurrentThreadId(), box.threadId);
-        thread = CreateThread(nullptr, 0, Sender::Run, &sender, 0, nullptr);
+        thread = CreateThread(nullptr, 0, EchoSender::Run, &sender, 0, nullptr);
         EXPECT_EQ(1, WinStub_ServeSentMessages(5000));  // the box stays open meanwhile
         return IDNO;
     });
@@ -439,16 +444,8 @@ TEST_F(MessageTest, ABusyThreadAnswersSendMessageOnlyWhenItPumps) {
     WindowThread worker;
     worker.mode = WindowThread::BusyThenPump;
     worker.Start();
-    struct Sender {
-        HWND target;
-        LRESULT result = 0;
-        static DWORD WINAPI Run(LPVOID param) {
-            auto* self = static_cast<Sender*>(param);
-            self->result = SendMessageA(self->target, WM_ECHO, 7, 0);
-            return 0;
-        }
-    } sender{worker.hwnd};
-    HANDLE thread = CreateThread(nullptr, 0, Sender::Run, &sender, 0, nullptr);
+    EchoSender sender{worker.hwnd, 7};
+    HANDLE thread = CreateThread(nullptr, 0, EchoSender::Run, &sender, 0, nullptr);
     EXPECT_EQ(WAIT_TIMEOUT, WaitForSingleObject(thread, 150)) << "the window's thread is busy elsewhere";
     EXPECT_EQ(0, gEchoes.load());
     SetEvent(worker.release);  // it starts pumping
