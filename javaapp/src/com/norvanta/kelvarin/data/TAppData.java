@@ -5,15 +5,7 @@ import java.io.BufferedReader;
 import java.io.FileInputStream;
 import java.io.IOException;
 import java.io.InputStreamReader;
-import java.nio.charset.Charset;
-import java.util.ArrayList;
-import java.util.Arrays;
-import java.util.HashMap;
-import java.util.HashSet;
-import java.util.List;
-import java.util.Locale;
-import java.util.Map;
-import java.util.Set;
+import java.util.Vector;
 
 /**
  * The templates, today's events and the behaviour of this process, read once.
@@ -25,25 +17,27 @@ import java.util.Set;
  */
 public final class TAppData {
     /** The names that "throw" and "sleep" accept: main and every interface method. */
-    private static final Set<String> kMethods = new HashSet<String>(Arrays.asList(
+    private static final String[] kMethods = {
             "main", "getTemplateList", "getEventsForToday", "isDoNotDisturbOn",
             "showDoNotDisturb", "showEditReminderWithTemplate", "showNewReminderDialog",
             "showQuickReminder", "showReminderList", "showTemplateList", "showCategoryList",
-            "showSoundList", "showAboutWindow", "showHelpWindow", "quit"));
+            "showSoundList", "showAboutWindow", "showHelpWindow", "quit"};
     /** Bounds a generated list, so that a wrong count cannot exhaust the heap. */
     private static final long kMaxGenerated = 100000;
-    /** One day: any longer wait is a mistake, and the bound keeps ms * 1e6 in a long. */
+    /** One day: any longer wait is a mistake. */
     private static final long kMaxMillis = 24L * 60 * 60 * 1000;
 
     private static TAppData sLoaded;
 
-    private final List<String> mTemplates = new ArrayList<String>();
+    /** Strings, null elements included. */
+    private final Vector mTemplates = new Vector();
     private boolean mTemplatesNull;
-    private final List<String> mEvents = new ArrayList<String>();
+    private final Vector mEvents = new Vector();
     private boolean mEventsNull;
     private boolean mDoNotDisturb;
-    private final Set<String> mThrowing = new HashSet<String>();
-    private final Map<String, Long> mSleeping = new HashMap<String, Long>();
+    /** By index into kMethods: whether the method throws, and how long it waits first. */
+    private final boolean[] mThrowing = new boolean[kMethods.length];
+    private final long[] mSleepMs = new long[kMethods.length];
     private long mEndAfterMs = -1;
     private boolean mExitOnQuit;
     private int mExitStatus;
@@ -54,19 +48,39 @@ public final class TAppData {
     /** The data of this process, loaded on first use; any thread may call. */
     public static synchronized TAppData get() {
         if (sLoaded == null) {
-            sLoaded = load(System.getenv("CHIMELET_APP_DATA"));
+            sLoaded = load(environment("CHIMELET_APP_DATA"));
         }
         return sLoaded;
     }
 
+    /**
+     * The environment variable's value, or null when it is unset or the runtime will
+     * not say: from 1.2 to 1.4, System.getenv throws an Error instead of answering,
+     * and a demo on such a runtime is to run with its sample data and no log rather
+     * than fail in main. Any thread may call.
+     */
+    public static String environment(String name) {
+        try {
+            return System.getenv(name);
+        } catch (Error e) {
+            return null;
+        }
+    }
+
     /** A fresh copy of the template texts, or null when the data asks for null. */
     public String[] templateList() {
-        return mTemplatesNull ? null : mTemplates.toArray(new String[mTemplates.size()]);
+        return mTemplatesNull ? null : toArray(mTemplates);
     }
 
     /** A fresh copy of today's events as time/text pairs, or null when asked. */
     public String[] eventsForToday() {
-        return mEventsNull ? null : mEvents.toArray(new String[mEvents.size()]);
+        return mEventsNull ? null : toArray(mEvents);
+    }
+
+    private static String[] toArray(Vector strings) {
+        String[] array = new String[strings.size()];
+        strings.copyInto(array);
+        return array;
     }
 
     public boolean initialDoNotDisturb() {
@@ -93,19 +107,22 @@ public final class TAppData {
      * the method's own work is then not done.
      */
     public void behave(String method) {
-        Long ms = mSleeping.get(method);
-        if (ms != null) {
-            sleepFor(ms.longValue());
+        int index = methodIndex(method);
+        if (index < 0) {
+            return;
         }
-        if (mThrowing.contains(method)) {
+        sleepFor(mSleepMs[index]);
+        if (mThrowing[index]) {
             throw new RuntimeException("test data asks " + method + " to throw");
         }
     }
 
+    /** Waits ms, through interrupts (which it hands on). The 1.3 library has no
+     *  monotonic clock: a change of the system time shortens or lengthens the wait. */
     private static void sleepFor(long ms) {
-        long deadline = System.nanoTime() + ms * 1000000L;
+        long deadline = System.currentTimeMillis() + ms;
         boolean interrupted = false;
-        for (long left = ms; left > 0; left = (deadline - System.nanoTime() + 999999L) / 1000000L) {
+        for (long left = ms; left > 0; left = deadline - System.currentTimeMillis()) {
             try {
                 Thread.sleep(left);
             } catch (InterruptedException e) {
@@ -119,12 +136,13 @@ public final class TAppData {
 
     private static TAppData load(String path) {
         TAppData data = new TAppData();
-        if (path == null || path.isEmpty()) {
+        if (path == null || path.length() == 0) {
             data.fillSample();
             return data;
         }
-        try (BufferedReader in = new BufferedReader(new InputStreamReader(
-                new FileInputStream(path), Charset.forName("UTF-8")))) {
+        BufferedReader in = null;
+        try {
+            in = new BufferedReader(new InputStreamReader(new FileInputStream(path), "UTF-8"));
             int lineNo = 0;
             for (String line; (line = in.readLine()) != null; ) {
                 ++lineNo;
@@ -141,6 +159,14 @@ public final class TAppData {
             reportProblem("cannot read " + path + ": " + e.getMessage());
             data = new TAppData();
             data.fillSample();
+        } finally {
+            if (in != null) {
+                try {
+                    in.close();
+                } catch (IOException e) {
+                    // Every line has been read: nothing is lost.
+                }
+            }
         }
         return data;
     }
@@ -151,13 +177,13 @@ public final class TAppData {
     }
 
     private void fillSample() {
-        mTemplates.add("Morning stand-up");
-        mTemplates.add("Take a break");
-        mTemplates.add("Water the plants");
-        mEvents.add("09:30");
-        mEvents.add("Dentist");
-        mEvents.add("14:00");
-        mEvents.add("Call the bank");
+        mTemplates.addElement("Morning stand-up");
+        mTemplates.addElement("Take a break");
+        mTemplates.addElement("Water the plants");
+        mEvents.addElement("09:30");
+        mEvents.addElement("Dentist");
+        mEvents.addElement("14:00");
+        mEvents.addElement("Call the bank");
     }
 
     /**
@@ -168,32 +194,33 @@ public final class TAppData {
      */
     private String apply(String line) {
         String trimmed = line.trim();
-        if (trimmed.isEmpty() || trimmed.startsWith("#")) {
+        if (trimmed.length() == 0 || trimmed.startsWith("#")) {
             return null;
         }
         int eq = line.indexOf('=');
         String key = (eq < 0 ? line : line.substring(0, eq)).trim();
         String value = eq < 0 ? null : line.substring(eq + 1);
-        switch (key) {
-        case "template":
+        if (key.equals("template")) {
             if (value == null) {
                 return "template needs a value";
             }
-            mTemplates.add(value);
+            mTemplates.addElement(value);
             return null;
-        case "template-null":
+        }
+        if (key.equals("template-null")) {
             return addNulls(mTemplates, value);
-        case "templates": {
+        }
+        if (key.equals("templates")) {
             long n = parseCount(value, kMaxGenerated);
             if (n < 0) {
                 return "templates needs a count from 0 to " + kMaxGenerated;
             }
             for (long i = 0; i < n; ++i) {
-                mTemplates.add("Template " + mTemplates.size());
+                mTemplates.addElement("Template " + mTemplates.size());
             }
             return null;
         }
-        case "templates-null": {
+        if (key.equals("templates-null")) {
             Boolean on = parseFlag(value);
             if (on == null) {
                 return "templates-null needs true or false";
@@ -201,36 +228,38 @@ public final class TAppData {
             mTemplatesNull = on.booleanValue();
             return null;
         }
-        case "event": {
+        if (key.equals("event")) {
             int bar = value == null ? -1 : value.indexOf('|');
             if (bar < 0) {
                 return "event needs <time>|<text>";
             }
-            mEvents.add(value.substring(0, bar));
-            mEvents.add(value.substring(bar + 1));
+            mEvents.addElement(value.substring(0, bar));
+            mEvents.addElement(value.substring(bar + 1));
             return null;
         }
-        case "event-element":
+        if (key.equals("event-element")) {
             if (value == null) {
                 return "event-element needs a value";
             }
-            mEvents.add(value);
+            mEvents.addElement(value);
             return null;
-        case "event-null":
+        }
+        if (key.equals("event-null")) {
             return addNulls(mEvents, value);
-        case "events": {
+        }
+        if (key.equals("events")) {
             long n = parseCount(value, kMaxGenerated);
             if (n < 0) {
                 return "events needs a count from 0 to " + kMaxGenerated;
             }
             for (long i = 0; i < n; ++i) {
                 int pair = mEvents.size() / 2;
-                mEvents.add(String.format(Locale.ROOT, "%02d:%02d", (pair / 60) % 24, pair % 60));
-                mEvents.add("Event " + pair);
+                mEvents.addElement(twoDigits((pair / 60) % 24) + ":" + twoDigits(pair % 60));
+                mEvents.addElement("Event " + pair);
             }
             return null;
         }
-        case "events-null": {
+        if (key.equals("events-null")) {
             Boolean on = parseFlag(value);
             if (on == null) {
                 return "events-null needs true or false";
@@ -238,7 +267,7 @@ public final class TAppData {
             mEventsNull = on.booleanValue();
             return null;
         }
-        case "dnd": {
+        if (key.equals("dnd")) {
             Boolean on = parseFlag(value);
             if (on == null) {
                 return "dnd needs true or false";
@@ -246,23 +275,25 @@ public final class TAppData {
             mDoNotDisturb = on.booleanValue();
             return null;
         }
-        case "throw":
-            if (value == null || !kMethods.contains(value.trim())) {
+        if (key.equals("throw")) {
+            int index = value == null ? -1 : methodIndex(value.trim());
+            if (index < 0) {
                 return "throw needs a method name, not " + value;
             }
-            mThrowing.add(value.trim());
-            return null;
-        case "sleep": {
-            int bar = value == null ? -1 : value.indexOf('|');
-            String method = bar < 0 ? null : value.substring(0, bar).trim();
-            long ms = bar < 0 ? -1 : parseCount(value.substring(bar + 1), kMaxMillis);
-            if (method == null || !kMethods.contains(method) || ms < 0) {
-                return "sleep needs <method>|<milliseconds up to " + kMaxMillis + ">";
-            }
-            mSleeping.put(method, Long.valueOf(ms));
+            mThrowing[index] = true;
             return null;
         }
-        case "end-after-ms": {
+        if (key.equals("sleep")) {
+            int bar = value == null ? -1 : value.indexOf('|');
+            int index = bar < 0 ? -1 : methodIndex(value.substring(0, bar).trim());
+            long ms = bar < 0 ? -1 : parseCount(value.substring(bar + 1), kMaxMillis);
+            if (index < 0 || ms < 0) {
+                return "sleep needs <method>|<milliseconds up to " + kMaxMillis + ">";
+            }
+            mSleepMs[index] = ms;
+            return null;
+        }
+        if (key.equals("end-after-ms")) {
             long ms = parseCount(value, kMaxMillis);
             if (ms < 0) {
                 return "end-after-ms needs milliseconds from 0 to " + kMaxMillis;
@@ -270,7 +301,7 @@ public final class TAppData {
             mEndAfterMs = ms;
             return null;
         }
-        case "exit-on-quit":
+        if (key.equals("exit-on-quit")) {
             try {
                 mExitStatus = Integer.parseInt(value == null ? "" : value.trim());
                 mExitOnQuit = true;
@@ -278,18 +309,32 @@ public final class TAppData {
             } catch (NumberFormatException e) {
                 return "exit-on-quit needs an exit status";
             }
-        default:
-            return "unknown key \"" + key + "\"";
         }
+        return "unknown key \"" + key + "\"";
     }
 
-    private static String addNulls(List<String> list, String value) {
-        long n = value == null || value.trim().isEmpty() ? 1 : parseCount(value, kMaxGenerated);
+    /** The name's index in kMethods, or -1. */
+    private static int methodIndex(String name) {
+        for (int i = 0; i < kMethods.length; ++i) {
+            if (kMethods[i].equals(name)) {
+                return i;
+            }
+        }
+        return -1;
+    }
+
+    /** 0 to 99 as two digits, "07". */
+    private static String twoDigits(int n) {
+        return (n < 10 ? "0" : "") + n;
+    }
+
+    private static String addNulls(Vector list, String value) {
+        long n = value == null || value.trim().length() == 0 ? 1 : parseCount(value, kMaxGenerated);
         if (n < 0) {
             return "a null count must be from 0 to " + kMaxGenerated;
         }
         for (long i = 0; i < n; ++i) {
-            list.add(null);
+            list.addElement(null);
         }
         return null;
     }

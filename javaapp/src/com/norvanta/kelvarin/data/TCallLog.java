@@ -3,7 +3,7 @@ package com.norvanta.kelvarin.data;
 
 import java.io.FileOutputStream;
 import java.io.IOException;
-import java.nio.charset.Charset;
+import java.io.UnsupportedEncodingException;
 
 /**
  * Appends one line per event to the file that CHIMELET_APP_LOG names; without that
@@ -13,7 +13,6 @@ import java.nio.charset.Charset;
  * Lines end with "\n" alone and are UTF-8.
  */
 public final class TCallLog {
-    private static final Charset kUtf8 = Charset.forName("UTF-8");
     private static final Object sLock = new Object();
     private static boolean sOpened;
     private static FileOutputStream sOut;
@@ -28,7 +27,12 @@ public final class TCallLog {
      * left alone: the application works on without it.
      */
     public static void record(String line) {
-        byte[] bytes = (line.replace('\r', ' ').replace('\n', ' ') + "\n").getBytes(kUtf8);
+        byte[] bytes;
+        try {
+            bytes = (line.replace('\r', ' ').replace('\n', ' ') + "\n").getBytes("UTF-8");
+        } catch (UnsupportedEncodingException e) {
+            throw new InternalError("every Java runtime has UTF-8");
+        }
         synchronized (sLock) {
             if (!sOpened) {
                 sOpened = true;
@@ -47,8 +51,8 @@ public final class TCallLog {
     }
 
     private static FileOutputStream open() {
-        String path = System.getenv("CHIMELET_APP_LOG");
-        if (path == null || path.isEmpty()) {
+        String path = TAppData.environment("CHIMELET_APP_LOG");
+        if (path == null || path.length() == 0) {
             return null;
         }
         try {

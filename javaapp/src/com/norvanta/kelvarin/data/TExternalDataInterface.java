@@ -46,7 +46,7 @@ public final class TExternalDataInterface {
     /** "()V": the tray item in both of its states, so it toggles. */
     public static synchronized void showDoNotDisturb() {
         called("showDoNotDisturb");
-        sDoNotDisturb = Boolean.valueOf(!doNotDisturb());
+        sDoNotDisturb = doNotDisturb() ? Boolean.FALSE : Boolean.TRUE;
     }
 
     /**
@@ -122,7 +122,7 @@ public final class TExternalDataInterface {
 
     private static synchronized boolean doNotDisturb() {
         if (sDoNotDisturb == null) {
-            sDoNotDisturb = Boolean.valueOf(TAppData.get().initialDoNotDisturb());
+            sDoNotDisturb = TAppData.get().initialDoNotDisturb() ? Boolean.TRUE : Boolean.FALSE;
         }
         return sDoNotDisturb.booleanValue();
     }

@@ -49,7 +49,6 @@ public final class TApplication {
             sStarted = true;
         }
         Thread app = new Thread(new Runnable() {
-            @Override
             public void run() {
                 runApplication(lifetimeMs);
             }
@@ -61,13 +60,15 @@ public final class TApplication {
         app.start();
     }
 
+    /** The 1.3 library has no monotonic clock: a change of the system time moves
+     *  the end of a limited lifetime with it. */
     private static void runApplication(long lifetimeMs) {
-        long deadline = System.nanoTime() + Math.max(lifetimeMs, 0) * 1000000L;
+        long deadline = System.currentTimeMillis() + Math.max(lifetimeMs, 0);
         synchronized (sLock) {
             while (!sEndRequested) {
                 long waitMs = 0;
                 if (lifetimeMs >= 0) {
-                    waitMs = (deadline - System.nanoTime() + 999999L) / 1000000L;
+                    waitMs = deadline - System.currentTimeMillis();
                     if (waitMs <= 0) {
                         break;
                     }
