@@ -9,8 +9,11 @@
 #include <cmath>
 #include <cstdlib>
 #include <dlfcn.h>
+#include <set>
 #include <string>
 #include <strings.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
 extern char** environ;
@@ -56,6 +59,15 @@ std::string WineForm(std::string unixPath) {
         if (c == '/') c = '\\';
     return "Z:" + unixPath;
 }
+
+// user32's exports that only newer Windows has, found as the shell finds them.
+typedef HANDLE(WINAPI* SetThreadDpiAwarenessContextEntry)(HANDLE);
+FARPROC User32Entry(const char* name) { return GetProcAddress(GetModuleHandleA("user32.dll"), name); }
+SetThreadDpiAwarenessContextEntry SetAwarenessEntry() {
+    return reinterpret_cast<SetThreadDpiAwarenessContextEntry>(
+        reinterpret_cast<void*>(User32Entry("SetThreadDpiAwarenessContext")));
+}
+HANDLE Context(intptr_t pseudo) { return reinterpret_cast<HANDLE>(pseudo); }
 
 TEST_F(KernelTest, LstrcmpAIsALocaleComparison) {
     struct Case {
@@ -503,6 +515,10 @@ TEST_F(KernelTest, ModulesAreCountedAndFoundByNameAsWindowsFindsThem) {
     EXPECT_EQ(1, WinStub_LiveHandles().modules);
     WinStub_SetModuleFileName("Z:\\opt\\Chimelet.exe");
     HMODULE self = GetModuleHandleA(nullptr);
+    HMODULE user32 = GetModuleHandleA("user32.dll");
+    ASSERT_NE(nullptr, user32) << "loaded in every GUI process";
+    EXPECT_NE(self, user32);
+    EXPECT_NE(first, user32);
     // Probed with a DLL under Wine 8: no dot adds ".dll", a final dot is dropped and means no
     // extension, a directory must be the library's own.
     struct Name {
@@ -524,6 +540,10 @@ TEST_F(KernelTest, ModulesAreCountedAndFoundByNameAsWindowsFindsThem) {
         {"Chimelet", nullptr},           // Chimelet.dll
         {"Chimelet.", nullptr},
         {"kernel32.dll", nullptr},       // system DLLs are not modelled
+        {"USER32", user32},              // but user32 is, by its bare name
+        {"User32.Dll", user32},
+        {"user32.", nullptr},            // probed: no extension, not user32.dll
+        {"user32.so", nullptr},
     };
     for (const Name& n : names) {
         SCOPED_TRACE(n.name);
@@ -541,6 +561,13 @@ TEST_F(KernelTest, ModulesAreCountedAndFoundByNameAsWindowsFindsThem) {
     EXPECT_FALSE(FreeLibrary(first));
     EXPECT_EQ(static_cast<DWORD>(ERROR_MOD_NOT_FOUND), GetLastError());
 
+    // user32 is loaded already: LoadLibraryA answers it, and freeing it never unloads it.
+    EXPECT_EQ(user32, LoadLibraryA("user32.dll"));
+    EXPECT_TRUE(FreeLibrary(user32));
+    EXPECT_TRUE(FreeLibrary(user32));
+    EXPECT_EQ(user32, GetModuleHandleA("user32"));
+    EXPECT_EQ(0, WinStub_LiveHandles().modules);
+
     // Reset forgets a library left loaded (it stays mapped).
     ASSERT_NE(nullptr, LoadLibraryA(unixPath.c_str()));
     EXPECT_EQ(1, WinStub_LiveHandles().modules);
@@ -549,18 +576,54 @@ TEST_F(KernelTest, ModulesAreCountedAndFoundByNameAsWindowsFindsThem) {
 }
 
 TEST_F(KernelTest, IconSizesFollowTheDpiAndLoadImageRecordsTheAsk) {
+    SetThreadDpiAwarenessContextEntry setAwareness = SetAwarenessEntry();  // found on Windows 10
+    ASSERT_NE(nullptr, setAwareness);
+    // Windows virtualizes the metrics of DPI-unaware code (Wine 8 does not: there every row
+    // shows the real size).
     struct Dpi {
-        int small;  // 0: as after Reset
+        WinStubWindowsVersion version;
+        int small;         // the screen's; 0: as after Reset
+        intptr_t context;  // the thread's awareness
         int smallIcon, icon;
     };
-    for (const Dpi& d : {Dpi{0, 16, 32}, Dpi{20, 20, 40}, Dpi{24, 24, 48}, Dpi{32, 32, 64}}) {
-        SCOPED_TRACE(d.small);
+    using V = WinStubWindowsVersion;
+    const Dpi dpis[] = {
+        {V::Win10, 0, -1, 16, 32},  {V::Win10, 20, -1, 16, 32}, {V::Win10, 24, -1, 16, 32},
+        {V::Win10, 20, -2, 20, 40}, {V::Win10, 24, -2, 24, 48}, {V::Win10, 32, -3, 32, 64},
+        {V::Win10, 32, -4, 32, 64}, {V::Win10, 0, -2, 16, 32},  {V::Vista, 20, -1, 20, 40},
+        {V::Vista, 24, -1, 16, 32}, {V::Xp, 32, -1, 32, 64},
+    };
+    for (const Dpi& d : dpis) {
+        SCOPED_TRACE("version " + std::to_string(static_cast<int>(d.version)) + " small " + std::to_string(d.small) +
+                     " context " + std::to_string(d.context));
+        WinStub_Reset();
+        WinStub_SetWindowsVersion(d.version);
         if (d.small) WinStub_SetSmallIconSize(d.small, d.small);
+        ASSERT_NE(nullptr, setAwareness(Context(d.context)));
         EXPECT_EQ(d.smallIcon, GetSystemMetrics(SM_CXSMICON));
         EXPECT_EQ(d.smallIcon, GetSystemMetrics(SM_CYSMICON));
         EXPECT_EQ(d.icon, GetSystemMetrics(SM_CXICON));
         EXPECT_EQ(d.icon, GetSystemMetrics(SM_CYICON));
     }
+    WinStub_Reset();
+    EXPECT_EQ(-1, WinStub_ThreadDpiAwareness(GetCurrentThreadId())) << "Reset makes every thread unaware again";
+
+    // Awareness is the thread's: one made aware sees the real size, the others do not.
+    WinStub_SetSmallIconSize(24, 24);
+    static int seen;
+    HANDLE thread = CreateThread(nullptr, 0, [](LPVOID) -> DWORD {
+        SetAwarenessEntry()(Context(-2));
+        seen = GetSystemMetrics(SM_CXSMICON);
+        return 0;
+    }, nullptr, 0, nullptr);
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(thread, 5000));
+    CloseHandle(thread);
+    EXPECT_EQ(24, seen);
+    EXPECT_EQ(16, GetSystemMetrics(SM_CXSMICON));
+    EXPECT_EQ(-1, WinStub_ThreadDpiAwareness(GetCurrentThreadId()));
+    EXPECT_EQ(0, WinStub_ThreadDpiAwareness(0x7FFFFFF0)) << "no such thread";
+    WinStub_SetSmallIconSize(32, 32);
+    setAwareness(Context(-2));  // the first load below asks for the real size
     SetLastError(0xdeadbeef);
     EXPECT_EQ(0, GetSystemMetrics(9999));
     EXPECT_EQ(0, GetSystemMetrics(-1));
@@ -602,6 +665,130 @@ TEST_F(KernelTest, IconSizesFollowTheDpiAndLoadImageRecordsTheAsk) {
     WinStub_Reset();
     EXPECT_TRUE(WinStub_LoadImageCalls().empty());
     EXPECT_EQ(16, GetSystemMetrics(SM_CXSMICON));
+}
+
+TEST_F(KernelTest, User32ExportsFollowTheWindowsVersion) {
+    using V = WinStubWindowsVersion;
+    struct Case {
+        V version;
+        const char* name;
+        bool found;
+    };
+    const Case cases[] = {
+        {V::Win10, "ChangeWindowMessageFilter", true}, {V::Win10, "SetThreadDpiAwarenessContext", true},
+        {V::Vista, "ChangeWindowMessageFilter", true}, {V::Vista, "SetThreadDpiAwarenessContext", false},
+        {V::Xp, "ChangeWindowMessageFilter", false},   {V::Xp, "SetThreadDpiAwarenessContext", false},
+        {V::Win10, "changewindowmessagefilter", false},  // export names keep their case
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(static_cast<int>(c.version)) + " " + c.name);
+        WinStub_SetWindowsVersion(c.version);
+        SetLastError(0xdeadbeef);
+        EXPECT_EQ(c.found, User32Entry(c.name) != nullptr);
+        EXPECT_EQ(c.found ? 0xdeadbeefu : static_cast<DWORD>(ERROR_PROC_NOT_FOUND), GetLastError());
+    }
+}
+
+TEST_F(KernelTest, SetThreadDpiAwarenessContextAnswersThePreviousContext) {
+    SetThreadDpiAwarenessContextEntry set = SetAwarenessEntry();
+    ASSERT_NE(nullptr, set);
+    // The context passed: a pseudo-handle, or (0x100 + n) what step n answered.
+    struct Step {
+        intptr_t context;
+        int after;    // the thread's awareness
+        bool valid;   // else NULL, ERROR_INVALID_PARAMETER, nothing changed
+    };
+    const Step steps[] = {{-2, -2, true}, {-3, -3, true}, {-4, -4, true}, {-5, -4, false}, {0, -4, false},
+                          {0x100 + 0, -1, true}, {0x100 + 1, -2, true}};  // step 0 answered unaware's
+    std::vector<HANDLE> answers;
+    for (const Step& s : steps) {
+        SCOPED_TRACE("context " + std::to_string(s.context));
+        SetLastError(0xdeadbeef);
+        answers.push_back(set(s.context >= 0x100 ? answers.at(s.context - 0x100) : Context(s.context)));
+        EXPECT_EQ(s.valid, answers.back() != nullptr);
+        EXPECT_EQ(s.valid ? 0xdeadbeefu : static_cast<DWORD>(ERROR_INVALID_PARAMETER), GetLastError());
+        EXPECT_EQ(s.after, WinStub_ThreadDpiAwareness(GetCurrentThreadId()));
+    }
+    // Unaware, system, per-monitor, per-monitor v2: four distinct contexts.
+    EXPECT_EQ(4u, std::set<HANDLE>({answers[0], answers[1], answers[2], answers[3]}).size());
+}
+
+TEST_F(KernelTest, TheWorkingDirectoryInWindowsForm) {
+    char original[4096], resolved[4096], tmpl[] = "/tmp/winstub-cwd-XXXXXX";
+    ASSERT_NE(nullptr, getcwd(original, sizeof original));
+    ASSERT_NE(nullptr, mkdtemp(tmpl));
+    ASSERT_NE(nullptr, realpath(tmpl, resolved));  // the host names the folder with links resolved
+    std::string root = resolved, win = WineForm(root);
+    ASSERT_EQ(0, mkdir((root + "/sub").c_str(), 0755));
+    fclose(fopen((root + "/file.txt").c_str(), "w"));
+    // Each row from the last row's directory; the errors as probed under Wine 8.
+    struct Case {
+        std::string path;
+        DWORD error;      // 0: done
+        std::string cwd;  // afterwards, below the test's folder
+    };
+    const Case cases[] = {
+        {win + "\\sub\\", 0, "\\sub"}, {win, 0, ""}, {"sub", 0, "\\sub"},  // relative to the working directory
+        {win + "\\nope", ERROR_FILE_NOT_FOUND, "\\sub"},  {win + "\\nope\\deeper", ERROR_PATH_NOT_FOUND, "\\sub"},
+        {win + "\\file.txt", ERROR_DIRECTORY, "\\sub"},   {win + "\\file.txt\\x", ERROR_PATH_NOT_FOUND, "\\sub"},
+        {"Q:\\", ERROR_PATH_NOT_FOUND, "\\sub"},          {"", ERROR_INVALID_NAME, "\\sub"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.path);
+        SetLastError(0xdeadbeef);
+        EXPECT_EQ(c.error == 0, SetCurrentDirectoryA(c.path.c_str()) != FALSE);
+        EXPECT_EQ(c.error ? c.error : 0xdeadbeefu, GetLastError());
+        char buf[4096], host[4096];
+        EXPECT_EQ(win.size() + c.cwd.size(), GetCurrentDirectoryA(sizeof buf, buf));
+        EXPECT_EQ(win + c.cwd, buf);
+        EXPECT_EQ(root + (c.cwd.empty() ? "" : "/sub"), getcwd(host, sizeof host)) << "the real working directory";
+    }
+    // Too small: the size with terminator, nothing written, the last error left alone (probed).
+    DWORD length = static_cast<DWORD>(win.size() + 4);
+    for (DWORD size : {0u, length, length + 1}) {
+        char buf[4096] = "x";
+        SetLastError(0xdeadbeef);
+        EXPECT_EQ(size > length ? length : length + 1, GetCurrentDirectoryA(size, buf)) << size;
+        EXPECT_EQ(size > length ? win + "\\sub" : "x", buf);
+        EXPECT_EQ(0xdeadbeefu, GetLastError());
+    }
+    WinStub_Reset();
+    EXPECT_STREQ(original, getcwd(resolved, sizeof resolved)) << "Reset goes back to the directory from before";
+    EXPECT_EQ(0, unlink((root + "/file.txt").c_str()) | rmdir((root + "/sub").c_str()) | rmdir(root.c_str()));
+}
+
+DWORD WINAPI SetErrorModeOnThread(LPVOID mode) { return SetErrorMode(static_cast<UINT>(reinterpret_cast<uintptr_t>(mode))); }
+
+TEST_F(KernelTest, TheErrorModeIsTheProcesssAndEachLoadRecordsIt) {
+    std::string library = MathLibraryPath();
+    struct Step {
+        UINT mode;
+        bool onOtherThread;
+        const char* load;  // nullptr: a real library
+    };
+    const Step steps[] = {{SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX, false, nullptr},
+                          {SEM_FAILCRITICALERRORS, true, "Z:\\nowhere\\jvm.dll"},  // failed loads count too
+                          {0, false, nullptr}};
+    std::vector<UINT> expected;
+    for (const Step& s : steps) {
+        SCOPED_TRACE(s.mode);
+        LPVOID mode = reinterpret_cast<LPVOID>(static_cast<uintptr_t>(s.mode));
+        if (s.onOtherThread) {
+            HANDLE thread = CreateThread(nullptr, 0, SetErrorModeOnThread, mode, 0, nullptr);
+            EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(thread, 5000));
+            CloseHandle(thread);
+        } else {
+            EXPECT_EQ(expected.empty() ? 0u : expected.back(), SetErrorMode(s.mode)) << "the previous mode";
+        }
+        HMODULE module = LoadLibraryA(s.load ? s.load : library.c_str());
+        if (module) FreeLibrary(module);
+        expected.push_back(s.mode);
+    }
+    EXPECT_EQ(expected, WinStub_LoadLibraryErrorModes());
+    SetErrorMode(SEM_NOOPENFILEERRORBOX);
+    WinStub_Reset();
+    EXPECT_TRUE(WinStub_LoadLibraryErrorModes().empty());
+    EXPECT_EQ(0u, SetErrorMode(0)) << "0 after Reset";
 }
 
 }  // namespace

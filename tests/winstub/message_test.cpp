@@ -42,6 +42,9 @@ LRESULT CALLBACK Proc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_TRACE:
         See(message);
         return 0;
+    case WM_CLOSE:
+        See(message);
+        return DefWindowProcA(hwnd, message, wParam, lParam);
     case WM_TIMER:
         gTimerOn = GetCurrentThreadId();
         ++gTimers;
@@ -260,7 +263,7 @@ TEST_F(MessageTest, WindowLifecycleFollowsWine) {
     MSG msg;
     ASSERT_TRUE(GetMessageA(&msg, nullptr, 0, 0));
     DispatchMessageA(&msg);  // DefWindowProcA destroys the window on WM_CLOSE
-    EXPECT_EQ((std::vector<UINT>{WM_CREATE, WM_DESTROY, WM_NCDESTROY}), gSeen);
+    EXPECT_EQ((std::vector<UINT>{WM_CREATE, WM_CLOSE, WM_DESTROY, WM_NCDESTROY}), gSeen);
     EXPECT_FALSE(IsWindow(hwnd));
     SetLastError(0xdeadbeef);
     EXPECT_FALSE(PostMessageA(hwnd, WM_USER, 0, 0));
@@ -409,29 +412,39 @@ TEST_F(MessageTest, LeftoverTrayIconsStayAsOnWindows) {
     EXPECT_TRUE(DestroyWindow(kept));
 }
 
-// At logon Explorer may give up on NIM_ADD; the shell must try again.
+// At logon Explorer may give up on NIM_ADD, or answer it too late; the shell must try again,
+// and know that a late icon may be there already.
 TEST_F(MessageTest, NimAddFailsWhileExplorerStarts) {
     HWND hwnd = MakeWindow("tray");
     NOTIFYICONDATAA nid = TrayRecord(hwnd, 1);
     WinStub_FailNext(WinStubFault::NotifyIconAdd, 2);
+    bool const none = false, late = true;
     struct Step {
+        bool lateAdd;  // WinStubFault::NotifyIconAddTimesOut for this call
         DWORD message;
         BOOL result;
         size_t icons;
+        DWORD error;  // 0xdeadbeef: left alone
     };
     const Step steps[] = {
-        {NIM_ADD, FALSE, 0},
-        {NIM_MODIFY, FALSE, 0},   // nothing to modify; the fault is for adds only
-        {NIM_ADD, FALSE, 0},
-        {NIM_ADD, TRUE, 1},
-        {NIM_MODIFY, TRUE, 1},
-        {NIM_DELETE, TRUE, 0},
+        {none, NIM_ADD, FALSE, 0, ERROR_TIMEOUT},
+        {none, NIM_MODIFY, FALSE, 0, static_cast<DWORD>(E_FAIL)},  // nothing to modify; the fault is for adds only
+        {none, NIM_ADD, FALSE, 0, ERROR_TIMEOUT},
+        {none, NIM_ADD, TRUE, 1, 0xdeadbeef},
+        {none, NIM_MODIFY, TRUE, 1, 0xdeadbeef},
+        {none, NIM_DELETE, TRUE, 0, 0xdeadbeef},
+        {late, NIM_ADD, FALSE, 1, ERROR_TIMEOUT},                  // added, though the call failed
+        {none, NIM_ADD, FALSE, 1, 0xdeadbeef},                     // so adding again is a duplicate
+        {none, NIM_MODIFY, TRUE, 1, 0xdeadbeef},
+        {none, NIM_DELETE, TRUE, 0, 0xdeadbeef},
+        {none, NIM_MODIFY, FALSE, 0, static_cast<DWORD>(E_FAIL)},
     };
     for (const Step& step : steps) {
         SCOPED_TRACE("message " + std::to_string(step.message) + " after " + std::to_string(WinStub_TrayCalls().size()));
+        if (step.lateAdd) WinStub_FailNext(WinStubFault::NotifyIconAddTimesOut);
         SetLastError(0xdeadbeef);
         EXPECT_EQ(step.result, Shell_NotifyIconA(step.message, &nid));
-        if (step.message == NIM_ADD && !step.result) EXPECT_EQ(static_cast<DWORD>(ERROR_TIMEOUT), GetLastError());
+        EXPECT_EQ(step.error, GetLastError());
         EXPECT_EQ(step.icons, WinStub_TrayIconCount());
     }
     std::vector<WinStubTrayCall> calls = WinStub_TrayCalls();
@@ -564,8 +577,17 @@ TEST_F(MessageTest, TimersAsWindowsMakesThem) {
     EXPECT_EQ(0x7FFFu, SetTimer(nullptr, 5, 20, nullptr)) << "an id that names none of ours is not kept";
     EXPECT_EQ(0x7FFEu, SetTimer(nullptr, 5, 20, nullptr));
     EXPECT_EQ(0x7FFFu, SetTimer(nullptr, 0x7FFF, 20, nullptr)) << "replaced";
+    EXPECT_EQ(0x7FFEu, SetTimer(nullptr, 0x7FFE, 0, nullptr)) << "set again, now at the least period";
+    auto timers = [] {
+        std::string text;
+        for (const WinStubTimer& t : WinStub_Timers())
+            text += (t.hwnd ? "w" : "t") + std::to_string(t.id) + "/" + std::to_string(t.elapse) + " ";
+        return text;
+    };
+    EXPECT_EQ("w5/20 t32767/20 t32766/10 ", timers()) << "killed ones gone, in the order first set";
     EXPECT_TRUE(KillTimer(nullptr, 0x7FFF));
     EXPECT_TRUE(KillTimer(nullptr, 0x7FFE));
+    EXPECT_EQ("w5/20 ", timers());
     // Braced lists run left to right: each call's last error is read right after it.
     struct Refusal {
         const char* name;
@@ -646,6 +668,7 @@ TEST_F(MessageTest, TimersAsWindowsMakesThem) {
     SetLastError(0xdeadbeef);
     EXPECT_FALSE(KillTimer(hwnd, 5));
     EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_HANDLE), GetLastError()) << "probed";
+    EXPECT_TRUE(WinStub_Timers().empty()) << "gone with the window";
 }
 
 TEST_F(MessageTest, ATimerOnAnotherThreadsWindowFiresOnThatThread) {
@@ -657,7 +680,10 @@ TEST_F(MessageTest, ATimerOnAnotherThreadsWindowFiresOnThatThread) {
     EXPECT_LT(0, gTimers.load()) << "the worker's GetMessageA woke for it";
     EXPECT_EQ(worker.id, gTimerOn.load());
     EXPECT_TRUE(KillTimer(worker.hwnd, 3));
+    EXPECT_EQ(4u, SetTimer(worker.hwnd, 4, 1000, nullptr));
+    ASSERT_EQ(1u, WinStub_Timers().size());
     worker.Finish();
+    EXPECT_TRUE(WinStub_Timers().empty()) << "its thread ended: window and timer gone";
 }
 
 // With FindWindowA slowed down, two starts that look for each other at the same moment both
@@ -715,6 +741,102 @@ TEST_F(MessageTest, ADelayedFindWindowOpensTheSingleInstanceRace) {
     DWORD start = GetTickCount();
     EXPECT_EQ(nullptr, FindWindowA("StubTestClass", "instance"));
     EXPECT_GT(100u, GetTickCount() - start) << "the delays are used up";
+}
+
+TEST_F(MessageTest, DefWindowProcClosesOnSystemCloseAndLetsTheSessionEnd) {
+    std::vector<UINT> const closed{WM_CLOSE, WM_DESTROY, WM_NCDESTROY}, none;
+    struct Case {
+        UINT message;
+        WPARAM wParam;
+        LRESULT result;
+        std::vector<UINT> seen;  // by the window procedure, after the call
+    };
+    const Case cases[] = {
+        {WM_SYSCOMMAND, SC_CLOSE, 0, closed},        // Alt+F4, the system menu's Close
+        {WM_SYSCOMMAND, SC_CLOSE | 2, 0, closed},    // the low four bits are Windows's own
+        {WM_SYSCOMMAND, 0xF020, 0, none},            // SC_MINIMIZE
+        {WM_QUERYENDSESSION, 0, TRUE, none},
+        {WM_ENDSESSION, TRUE, 0, none},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE("message " + std::to_string(c.message) + " wParam " + std::to_string(c.wParam));
+        HWND hwnd = MakeWindow("def");
+        gSeen.clear();
+        EXPECT_EQ(c.result, DefWindowProcA(hwnd, c.message, c.wParam, 0));
+        EXPECT_EQ(c.seen, gSeen);
+        if (IsWindow(hwnd)) DestroyWindow(hwnd);
+    }
+}
+
+TEST_F(MessageTest, AWindowNamesItsThreadAndProcess) {
+    WindowThread worker;
+    worker.Start();
+    struct Case {
+        HWND hwnd;
+        DWORD thread, process, error;  // 0x1234: the process id left as it was
+    };
+    const Case cases[] = {
+        {worker.hwnd, worker.id, GetCurrentProcessId(), 0xdeadbeef},
+        {reinterpret_cast<HWND>(0x1234), 0, 0x1234, ERROR_INVALID_WINDOW_HANDLE},
+    };
+    for (const Case& c : cases) {
+        DWORD process = 0x1234;
+        SetLastError(0xdeadbeef);
+        EXPECT_EQ(c.thread, GetWindowThreadProcessId(c.hwnd, &process));
+        EXPECT_EQ(c.process, process);
+        EXPECT_EQ(c.error, GetLastError());
+    }
+    worker.Finish();
+    EXPECT_EQ(0u, GetWindowThreadProcessId(worker.hwnd, nullptr)) << "its thread has ended";
+
+    EXPECT_TRUE(AllowSetForegroundWindow(GetCurrentProcessId()));
+    EXPECT_TRUE(AllowSetForegroundWindow(ASFW_ANY));
+    EXPECT_EQ((std::vector<DWORD>{GetCurrentProcessId(), ASFW_ANY}), WinStub_ForegroundAllowCalls());
+}
+
+// An elevated process hears a lower-integrity Explorer's TaskbarCreated only through its filter.
+TEST_F(MessageTest, AnElevatedProcessHearsExplorerOnlyThroughItsMessageFilter) {
+    typedef BOOL(WINAPI * ChangeWindowMessageFilterEntry)(UINT, DWORD);
+    auto allow = reinterpret_cast<ChangeWindowMessageFilterEntry>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("user32.dll"), "ChangeWindowMessageFilter")));
+    ASSERT_NE(nullptr, allow);
+    UINT const created = RegisterWindowMessageA("TaskbarCreated");
+    DWORD const add = 1, remove = 2;  // MSGFLT_ADD, MSGFLT_REMOVE
+    using V = WinStubWindowsVersion;
+    struct Case {
+        V version;
+        bool elevated;
+        std::vector<std::pair<UINT, DWORD>> filter;  // ChangeWindowMessageFilter calls
+        bool heard;
+    };
+    const Case cases[] = {
+        {V::Win10, false, {}, true},
+        {V::Win10, true, {}, false},
+        {V::Win10, true, {{created, add}}, true},
+        {V::Win10, true, {{WM_USER + 7, add}}, false},
+        {V::Win10, true, {{created, add}, {created, remove}}, false},
+        {V::Vista, true, {}, false},
+        {V::Xp, true, {}, true},  // no integrity levels
+    };
+    HWND hwnd = MakeWindow("elevated");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(static_cast<int>(c.version)) + (c.elevated ? " elevated " : " ") +
+                     std::to_string(c.filter.size()));
+        WinStub_SetWindowsVersion(c.version);
+        WinStub_SetElevated(c.elevated);
+        size_t before = WinStub_MessageFilterCalls().size();
+        for (auto& call : c.filter) EXPECT_TRUE(allow(call.first, call.second));
+        WinStub_RecreateTaskbar();
+        MSG msg;
+        EXPECT_EQ(c.heard, PeekMessageA(&msg, hwnd, created, created, PM_REMOVE) != FALSE);
+        std::vector<WinStubMessageFilterCall> calls = WinStub_MessageFilterCalls();
+        ASSERT_EQ(before + c.filter.size(), calls.size());
+        for (size_t i = 0; i < c.filter.size(); ++i)
+            EXPECT_TRUE(calls[before + i].message == c.filter[i].first && calls[before + i].flag == c.filter[i].second &&
+                        calls[before + i].result);
+        if (!c.filter.empty()) allow(c.filter[0].first, remove);  // the next case starts unfiltered
+    }
+    EXPECT_TRUE(DestroyWindow(hwnd));
 }
 
 }  // namespace

@@ -394,6 +394,8 @@ typedef const MENUITEMINFOA* LPCMENUITEMINFOA;
 #define PM_REMOVE 0x0001
 #define PM_NOYIELD 0x0002
 
+#define SC_CLOSE 0xF060
+
 #define SMTO_NORMAL 0x0000
 #define SMTO_BLOCK 0x0001
 #define SMTO_ABORTIFHUNG 0x0002
@@ -461,10 +463,12 @@ typedef const MENUITEMINFOA* LPCMENUITEMINFOA;
 #define ERROR_OUTOFMEMORY 14L
 #define ERROR_INVALID_PARAMETER 87L
 #define ERROR_INSUFFICIENT_BUFFER 122L
+#define ERROR_INVALID_NAME 123L
 #define ERROR_MOD_NOT_FOUND 126L
 #define ERROR_PROC_NOT_FOUND 127L
 #define ERROR_BAD_PATHNAME 161L
 #define ERROR_ENVVAR_NOT_FOUND 203L
+#define ERROR_DIRECTORY 267L
 #define ERROR_ALREADY_EXISTS 183L
 #define ERROR_BAD_EXE_FORMAT 193L
 #define ERROR_MORE_DATA 234L
@@ -495,6 +499,9 @@ typedef const MENUITEMINFOA* LPCMENUITEMINFOA;
 #define WAIT_FAILED 0xFFFFFFFFu
 #define INFINITE 0xFFFFFFFFu
 #define STILL_ACTIVE 259
+#define SEM_FAILCRITICALERRORS 0x0001
+#define SEM_NOOPENFILEERRORBOX 0x8000
+#define ASFW_ANY ((DWORD)-1)
 #define CREATE_SUSPENDED 0x00000004
 
 /* ---- KERNEL32 ---- */
@@ -527,6 +534,10 @@ DWORD WINAPI GetTickCount(void);
 DWORD WINAPI GetEnvironmentVariableA(LPCSTR lpName, LPSTR lpBuffer, DWORD nSize);
 BOOL WINAPI SetEnvironmentVariableA(LPCSTR lpName, LPCSTR lpValue);
 DWORD WINAPI ExpandEnvironmentStringsA(LPCSTR lpSrc, LPSTR lpDst, DWORD nSize);
+BOOL WINAPI SetCurrentDirectoryA(LPCSTR lpPathName);
+DWORD WINAPI GetCurrentDirectoryA(DWORD nBufferLength, LPSTR lpBuffer);
+UINT WINAPI SetErrorMode(UINT uMode);
+DWORD WINAPI GetCurrentProcessId(void);
 UINT WINAPI GetACP(void);
 BOOL WINAPI IsDBCSLeadByte(BYTE TestChar);
 
@@ -566,6 +577,8 @@ HMENU WINAPI GetSubMenu(HMENU hMenu, int nPos);
 BOOL WINAPI TrackPopupMenu(HMENU hMenu, UINT uFlags, int x, int y, int nReserved, HWND hWnd, const RECT* prcRect);
 BOOL WINAPI GetCursorPos(LPPOINT lpPoint);
 BOOL WINAPI SetForegroundWindow(HWND hWnd);
+BOOL WINAPI AllowSetForegroundWindow(DWORD dwProcessId);
+DWORD WINAPI GetWindowThreadProcessId(HWND hWnd, LPDWORD lpdwProcessId);
 int WINAPI LoadStringA(HINSTANCE hInstance, UINT uID, LPSTR lpBuffer, int cchBufferMax);
 HANDLE WINAPI LoadImageA(HINSTANCE hInst, LPCSTR name, UINT type, int cx, int cy, UINT fuLoad);
 HICON WINAPI LoadIconA(HINSTANCE hInstance, LPCSTR lpIconName);

@@ -12,9 +12,11 @@
 #include <vector>
 
 // Back to a clean state between tests: registry emptied, handlers, records, faults and delays
-// cleared, module path override dropped, tray icons and timers forgotten, icon sizes, code page
-// and hang timeout back to their defaults, and every environment variable changed through
-// SetEnvironmentVariableA given back its value from before. Also forgets window classes, every
+// cleared, module path override dropped, tray icons and timers forgotten, icon sizes, code page,
+// hang timeout, Windows version, elevation, message filter, error mode and every thread's DPI
+// awareness back to their defaults, every environment variable changed through
+// SetEnvironmentVariableA given back its value from before, and the working directory from
+// before the first SetCurrentDirectoryA. Also forgets window classes, every
 // open kernel handle, registry handle, menu, icon and loaded library (which stays mapped: code in
 // it may still run), and (silently, without messages) any window still alive, so that one test's
 // leftovers cannot leak into the next: check WinStub_LiveHandles before calling it. Threads are
@@ -79,11 +81,14 @@ size_t WinStub_MouseOverTray();
 // vanishes under the pointer before it can be clicked: it is removed and the answer is false.
 bool WinStub_ClickTrayIcon(HWND hwnd, UINT uID, UINT mouseMessage);
 // Forgets every icon and posts the registered "TaskbarCreated" message to every live top-level
-// window, as a restarted Explorer does.
+// window, as a restarted Explorer does. Explorer runs at medium integrity: to an elevated
+// process (WinStub_SetElevated) the message is dropped unless let through by
+// ChangeWindowMessageFilter.
 void WinStub_RecreateTaskbar();
 
 // ---- Foreground and cursor ----
 std::vector<HWND> WinStub_ForegroundCalls();  // every SetForegroundWindow argument, in order
+std::vector<DWORD> WinStub_ForegroundAllowCalls();  // every AllowSetForegroundWindow argument, in order
 void WinStub_SetCursorPos(POINT pt);          // what GetCursorPos reports; {100, 100} after Reset
 
 // ---- Faults ----
@@ -98,6 +103,9 @@ enum class WinStubFault {
     LoadImage,          // NULL, ERROR_NOT_ENOUGH_MEMORY
     NotifyIconAdd,      // Shell_NotifyIconA(NIM_ADD) only: FALSE, ERROR_TIMEOUT, nothing added
                         // (Explorer still starting at logon gives up on the call)
+    NotifyIconAddTimesOut,  // Shell_NotifyIconA(NIM_ADD) only: FALSE, ERROR_TIMEOUT, yet the icon
+                            // WAS added (Explorer answered too late): adding it again fails as a
+                            // duplicate, NIM_MODIFY and NIM_DELETE reach it
 };
 // The next `times` calls of that kind fail as Windows would (see above).
 void WinStub_FailNext(WinStubFault fault, int times = 1);
@@ -111,10 +119,18 @@ enum class WinStubDelay {
 void WinStub_DelayNext(WinStubDelay call, DWORD ms, int times = 1);
 
 // ---- Display ----
-// The small icon's size (SM_CXSMICON, SM_CYSMICON); the large one (SM_CXICON, SM_CYICON) is
-// twice that, as at each standard DPI step. 16x16 after Reset (96 DPI); 20, 24, 32 for 120,
-// 144, 192 DPI.
+// The screen's real small-icon size; the large one is twice that, as at each standard DPI step.
+// 16x16 after Reset (96 DPI); 20, 24, 32 for 120, 144, 192 DPI. What GetSystemMetrics answers
+// (SM_CXSMICON, SM_CYSMICON; SM_CXICON, SM_CYICON) depends on the calling thread, as on Windows
+// 8.1 and later: a DPI-unaware thread (every thread's default; the process has no manifest) sees
+// 16x16 and 32x32, a thread made system- or per-monitor-aware with SetThreadDpiAwarenessContext
+// the real sizes. On Vista an unaware thread sees 16x16 only from 144 DPI (24) up; on XP every
+// thread sees the real sizes.
 void WinStub_SetSmallIconSize(int cx, int cy);
+// The thread's DPI awareness as the DPI_AWARENESS_CONTEXT pseudo-handle's value: -1 unaware,
+// -2 system aware, -3 per-monitor, -4 per-monitor v2; 0 for a thread the stand-in does not know
+// (never used it, or ended). -1 for every thread after Reset.
+int WinStub_ThreadDpiAwareness(DWORD threadId);
 struct WinStubLoadImageCall {
     HINSTANCE module;
     std::string name;  // "" for a numeric id
@@ -138,6 +154,40 @@ bool WinStub_SetAnsiCodePage(UINT codePage);
 // What GetModuleFileNameA reports for the program, in Windows form ("Z:\\dir\\Chimelet.exe");
 // nullptr goes back to the real one ("Z:" + /proc/self/exe with '/' turned into '\\').
 void WinStub_SetModuleFileName(const char* windowsPath);
+
+// ---- The Windows being run on ----
+// Which user32 exports GetProcAddress finds on GetModuleHandleA("user32.dll"):
+// Win10 (1607 and later, after Reset) ChangeWindowMessageFilter and SetThreadDpiAwarenessContext;
+// Vista ChangeWindowMessageFilter only; Xp neither (NULL, ERROR_PROC_NOT_FOUND). Xp has no
+// integrity levels, so elevation drops nothing there.
+enum class WinStubWindowsVersion { Xp, Vista, Win10 };
+void WinStub_SetWindowsVersion(WinStubWindowsVersion version);
+
+// ---- Elevation and the message filter (UIPI) ----
+// Runs the process as administrator (false after Reset): messages from a process of lower
+// integrity (the TaskbarCreated of WinStub_RecreateTaskbar) are dropped unless the program let
+// them through with ChangeWindowMessageFilter(message, MSGFLT_ADD); MSGFLT_REMOVE takes that
+// back. The filter is the process's, as ChangeWindowMessageFilter sets it.
+void WinStub_SetElevated(bool elevated);
+struct WinStubMessageFilterCall {
+    UINT message;
+    DWORD flag;
+    BOOL result;
+};
+std::vector<WinStubMessageFilterCall> WinStub_MessageFilterCalls();  // every call, in order
+
+// ---- Error mode ----
+// The process's error mode (SetErrorMode) at each LoadLibraryA call, in order, failed ones too.
+std::vector<UINT> WinStub_LoadLibraryErrorModes();
+
+// ---- Timers ----
+struct WinStubTimer {
+    HWND hwnd;      // nullptr for a thread timer
+    UINT_PTR id;
+    UINT elapse;    // the period in use: below USER_TIMER_MINIMUM raised to it, as Windows does
+};
+// The timers set now (by SetTimer, not killed, their window alive), in the order first set.
+std::vector<WinStubTimer> WinStub_Timers();
 
 // ---- Live handles, for leak checks ----
 struct WinStubLive {

@@ -1,9 +1,14 @@
 // KERNEL32 environment: the real process environment (what a JVM started in this process
-// reads too), with Windows' case-insensitive names and Wine's answers for short buffers.
+// reads too), with Windows' case-insensitive names and Wine's answers for short buffers, and
+// the real working directory, named as Wine names host folders.
 #include "state.h"
 
+#include <cerrno>
+#include <climits>
 #include <cstdlib>
 #include <map>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
 extern char** environ;
@@ -72,9 +77,46 @@ std::string Expand(const char* src) {
     return out;
 }
 
+// The working directory before the first SetCurrentDirectoryA, for Reset; "" while none was made.
+std::string& OriginalDirectory() {
+    static auto* original = new std::string;
+    return *original;
+}
+
+bool IsDirectory(const std::string& path) {
+    struct stat st;
+    return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+// Windows's error for a folder it cannot enter, from chdir's errno (probed under Wine 8): the
+// last part missing ERROR_FILE_NOT_FOUND, a part before it missing or a file
+// ERROR_PATH_NOT_FOUND, the folder itself a file ERROR_DIRECTORY.
+DWORD DirectoryError(int error, std::string path) {
+    while (path.size() > 1 && path.back() == '/') path.pop_back();
+    switch (error) {
+    case EACCES: return ERROR_ACCESS_DENIED;
+    case ENOENT: {
+        size_t slash = path.find_last_of('/');
+        std::string parent = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+        return IsDirectory(parent) ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND;
+    }
+    case ENOTDIR: {
+        struct stat st;
+        return stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode) ? ERROR_DIRECTORY : ERROR_PATH_NOT_FOUND;
+    }
+    default: return ERROR_PATH_NOT_FOUND;
+    }
+}
+
 }  // namespace
 
 void ResetEnvironment() {
+    if (!OriginalDirectory().empty()) {
+        if (chdir(OriginalDirectory().c_str()) != 0) {
+            // gone meanwhile: there is nothing to go back to
+        }
+        OriginalDirectory().clear();
+    }
     for (auto& entry : Originals()) {
         RemoveAllSpellings(entry.first);
         if (entry.second.existed) setenv(entry.second.name.c_str(), entry.second.value.c_str(), 1);
@@ -141,4 +183,46 @@ DWORD WINAPI ExpandEnvironmentStringsA(LPCSTR src, LPSTR dst, DWORD size) {
     }
     SetLastError(ERROR_INSUFFICIENT_BUFFER);
     return needed;
+}
+
+// "Z:\\dir", "Z:\\dir\\" (a trailing backslash is taken, as on Windows) or a path relative to
+// the working directory.
+BOOL WINAPI SetCurrentDirectoryA(LPCSTR path) {
+    if (!path || !*path) {
+        SetLastError(ERROR_INVALID_NAME);  // probed: "" answers 123
+        return FALSE;
+    }
+    std::string host = HostPath(path, false);
+    if (host.empty()) {
+        SetLastError(ERROR_PATH_NOT_FOUND);  // another drive: the host has none (probed: Q:\\ answers 3)
+        return FALSE;
+    }
+    Guard lock(Lock());
+    char before[PATH_MAX];
+    bool known = getcwd(before, sizeof before) != nullptr;
+    if (chdir(host.c_str()) != 0) {
+        SetLastError(DirectoryError(errno, host));
+        return FALSE;
+    }
+    if (OriginalDirectory().empty() && known) OriginalDirectory() = before;
+    return TRUE;
+}
+
+// The length without terminator; too small a buffer: the size needed with the terminator, the
+// buffer and the last error untouched (probed). Windows keeps the spelling it was given
+// ("c:\\PROBE" stays so); the host names the folder by its real path, links resolved.
+DWORD WINAPI GetCurrentDirectoryA(DWORD size, LPSTR buffer) {
+    char cwd[PATH_MAX];
+    {
+        Guard lock(Lock());
+        if (!getcwd(cwd, sizeof cwd)) {
+            SetLastError(ERROR_FILE_NOT_FOUND);  // removed from under us
+            return 0;
+        }
+    }
+    std::string current = WindowsForm(cwd);
+    DWORD length = static_cast<DWORD>(current.size());
+    if (!buffer || size <= length) return length + 1;
+    memcpy(buffer, current.c_str(), length + 1);
+    return length;
 }

@@ -6,6 +6,7 @@
 #include <map>
 #include <thread>
 #include <time.h>
+#include <unistd.h>
 #include <vector>
 
 namespace winstub {
@@ -26,6 +27,7 @@ struct KernelState {
     std::map<WinStubDelay, Delay> delays;
     // Windows' hung-window timeout; IsHungAppWindow and SMTO_ABORTIFHUNG use the same 5 s.
     Clock::duration hungTimeout = std::chrono::milliseconds(5000);
+    UINT errorMode = 0;  // SetErrorMode's, the process's own
 };
 KernelState& K() {
     static KernelState* state = new KernelState;
@@ -219,9 +221,15 @@ void ResetKernel() {
     O().handles.clear();
     O().named.clear();
     K().hungTimeout = std::chrono::milliseconds(5000);
+    K().errorMode = 0;
     // Timers are gone (ResetWindows): their ids start again, as in a fresh queue.
-    for (auto& thread : K().threads) thread.second->nextTimerId = ThreadState().nextTimerId;
+    for (auto& thread : K().threads) {
+        thread.second->nextTimerId = ThreadState().nextTimerId;
+        thread.second->dpiAwareness = ThreadState().dpiAwareness;
+    }
 }
+
+UINT ErrorMode() { return K().errorMode; }
 
 int LiveKernelHandles() { return static_cast<int>(O().handles.size()); }
 
@@ -250,6 +258,16 @@ void WINAPI SetLastError(DWORD code) { tLastError = code; }
 DWORD WINAPI GetCurrentThreadId(void) {
     Guard lock(Lock());
     return Me().id;
+}
+
+DWORD WINAPI GetCurrentProcessId(void) { return static_cast<DWORD>(getpid()); }
+
+// Process-wide, as on Windows: a mode set on one thread holds for a LoadLibraryA on any other.
+UINT WINAPI SetErrorMode(UINT mode) {
+    Guard lock(Lock());
+    UINT previous = K().errorMode;
+    K().errorMode = mode;
+    return previous;
 }
 
 DWORD WINAPI GetTickCount(void) {

@@ -9,11 +9,15 @@
 #include <map>
 #include <stdlib.h>
 #include <unistd.h>
+#include <vector>
 
 namespace winstub {
 namespace {
 
 HMODULE const kMainModule = reinterpret_cast<HMODULE>(0x400000);
+// user32.dll is mapped in every GUI process before its first line runs: always found, never
+// unloaded. A fixed handle, below anything dlopen hands out.
+HMODULE const kUser32 = reinterpret_cast<HMODULE>(0x7E410000);
 
 struct Library {
     int count = 0;         // LoadLibraryA calls not yet matched by FreeLibrary
@@ -25,18 +29,11 @@ struct ModuleState {
     bool overridden = false;
     std::string path;                      // the override, in Windows form
     std::map<void*, Library> libraries;    // dlopen handles we gave out
+    std::vector<UINT> loadErrorModes;      // the error mode at each LoadLibraryA
 };
 ModuleState& M() {
     static ModuleState* state = new ModuleState;
     return *state;
-}
-
-// The program as Wine names a unix file: "Z:" and the path with '\' for '/'.
-std::string WindowsForm(const std::string& unixPath) {
-    std::string p = "Z:" + unixPath;
-    for (char& c : p)
-        if (c == '/') c = '\\';
-    return p;
 }
 
 std::string RealProgramPath() {
@@ -68,7 +65,20 @@ std::string WithExtension(std::string name) {
     return name;
 }
 
+// "user32", "USER32.DLL": a bare name of user32 (probed: "user32." is not it).
+bool IsUser32(const std::string& name) {
+    return name.find_first_of("/\\") == std::string::npos && EqualNoCase(WithExtension(name), "user32.dll");
+}
+
 }  // namespace
+
+// The program as Wine names a unix file.
+std::string WindowsForm(const std::string& unixPath) {
+    std::string p = "Z:" + unixPath;
+    for (char& c : p)
+        if (c == '/') c = '\\';
+    return p;
+}
 
 std::string ProgramPath() { return M().overridden ? M().path : RealProgramPath(); }
 
@@ -77,6 +87,7 @@ void ResetModule() {
     M().overridden = false;
     M().path.clear();
     M().libraries.clear();
+    M().loadErrorModes.clear();
 }
 
 int LiveModules() { return static_cast<int>(M().libraries.size()); }
@@ -91,13 +102,20 @@ void WinStub_SetModuleFileName(const char* windowsPath) {
     M().path = windowsPath ? windowsPath : "";
 }
 
+std::vector<UINT> WinStub_LoadLibraryErrorModes() {
+    Guard lock(Lock());
+    return M().loadErrorModes;
+}
+
 // A name with a directory is compared whole, one without by file name only; both without
 // regard to case, as Windows compares module names. Only the program and the libraries loaded
-// through LoadLibraryA are known: system DLLs (kernel32.dll) are not found.
+// through LoadLibraryA are known, and of the system DLLs only user32 by its bare name
+// (kernel32.dll is not found).
 HMODULE WINAPI GetModuleHandleA(LPCSTR name) {
     if (!name) return kMainModule;
     Guard lock(Lock());
     std::string wanted = name;
+    if (IsUser32(wanted)) return kUser32;
     if (wanted.find_first_of("/\\") != std::string::npos) {
         std::string host = Resolved(HostPath(name, false));
         for (auto& library : M().libraries)
@@ -123,6 +141,8 @@ DWORD WINAPI GetModuleFileNameA(HMODULE module, LPSTR buffer, DWORD size) {
         }
         if (!module || module == kMainModule) {
             path = ProgramPath();
+        } else if (module == kUser32) {
+            path = "C:\\windows\\system32\\user32.dll";
         } else if (M().libraries.count(module)) {
             link_map* map = nullptr;
             if (dlinfo(module, RTLD_DI_LINKMAP, &map) == 0 && map && map->l_name) path = WindowsForm(map->l_name);
@@ -148,6 +168,11 @@ DWORD WINAPI GetModuleFileNameA(HMODULE module, LPSTR buffer, DWORD size) {
 }
 
 HMODULE WINAPI LoadLibraryA(LPCSTR name) {
+    {
+        Guard lock(Lock());
+        M().loadErrorModes.push_back(ErrorMode());
+        if (name && IsUser32(name)) return kUser32;  // already loaded: one more reference, never the last
+    }
     if (!name || !*name) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return nullptr;
@@ -179,6 +204,12 @@ HMODULE WINAPI LoadLibraryA(LPCSTR name) {
 FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR name) {
     {
         Guard lock(Lock());
+        if (module == kUser32) {
+            // Only the exports a program looks up at run time, because older Windows lacks them.
+            FARPROC found = name && !IS_INTRESOURCE(name) ? User32Export(name) : nullptr;
+            if (!found) SetLastError(ERROR_PROC_NOT_FOUND);
+            return found;
+        }
         if (!module || !M().libraries.count(module)) {
             SetLastError(module == kMainModule ? ERROR_PROC_NOT_FOUND : ERROR_MOD_NOT_FOUND);
             return nullptr;
@@ -197,7 +228,7 @@ FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR name) {
 }
 
 BOOL WINAPI FreeLibrary(HMODULE module) {
-    if (module == kMainModule) return TRUE;
+    if (module == kMainModule || module == kUser32) return TRUE;
     {
         Guard lock(Lock());
         auto it = M().libraries.find(module);

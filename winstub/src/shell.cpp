@@ -28,6 +28,7 @@ struct ShellState {
     std::vector<WinStubTrayCall> trayCalls;
     std::vector<TrayIcon> tray;
     std::vector<HWND> foreground;
+    std::vector<DWORD> foregroundAllowed;
     POINT cursor{100, 100};
     std::map<UINT, std::string> strings;
     std::vector<WinStubResourceIcon> icons;  // names copied into iconNames
@@ -126,6 +127,7 @@ void ResetShell() {
     s.trayCalls.clear();
     s.tray.clear();
     s.foreground.clear();
+    s.foregroundAllowed.clear();
     s.cursor = POINT{100, 100};
     s.liveIcons.clear();
     s.loadImageCalls.clear();
@@ -154,6 +156,7 @@ void WinStub_Reset() {
     ResetFaults();
     ResetStrings();
     ResetEnvironment();
+    ResetSession();
 }
 
 WinStubLive WinStub_LiveHandles() {
@@ -239,12 +242,18 @@ void WinStub_RecreateTaskbar() {
     Guard lock(Lock());
     S().tray.clear();
     UINT message = RegisterMessageLocked("TaskbarCreated");
+    if (!PassesFromLowerIntegrity(message)) return;  // Explorer's medium integrity: dropped (UIPI)
     for (HWND hwnd : LiveTopLevelWindows()) PostLocked(hwnd, message, 0, 0);
 }
 
 std::vector<HWND> WinStub_ForegroundCalls() {
     Guard lock(Lock());
     return S().foreground;
+}
+
+std::vector<DWORD> WinStub_ForegroundAllowCalls() {
+    Guard lock(Lock());
+    return S().foregroundAllowed;
 }
 
 void WinStub_SetCursorPos(POINT pt) {
@@ -329,6 +338,13 @@ BOOL WINAPI SetForegroundWindow(HWND hwnd) {
     return TRUE;
 }
 
+// Recorded only: the stand-in has no foreground rules for it to relax.
+BOOL WINAPI AllowSetForegroundWindow(DWORD processId) {
+    Guard lock(Lock());
+    S().foregroundAllowed.push_back(processId);
+    return TRUE;
+}
+
 int WINAPI LoadStringA(HINSTANCE module, UINT id, LPSTR buffer, int size) {
     // Wine: a zero size answers -1 and touches nothing (the W form would hand out a pointer).
     if (size <= 0) return -1;
@@ -397,6 +413,7 @@ HANDLE WINAPI LoadImageA(HINSTANCE module, LPCSTR name, UINT type, int cx, int c
 int WINAPI GetSystemMetrics(int index) {
     Guard lock(Lock());
     SIZE small = S().smallIcon;
+    if (SeesVirtualizedDpi(Me(), small)) small = SIZE{16, 16};
     switch (index) {
     case SM_CXSMICON: return small.cx;
     case SM_CYSMICON: return small.cy;
@@ -459,11 +476,14 @@ BOOL WINAPI Shell_NotifyIconA(DWORD message, PNOTIFYICONDATAA data) {
     BOOL result = FALSE;
     TrayIcon* icon = FindIcon(copy.hWnd, copy.uID);
     switch (message) {
-    case NIM_ADD:
+    case NIM_ADD: {
         if (TakeFault(WinStubFault::NotifyIconAdd)) {
             SetLastError(ERROR_TIMEOUT);
             break;
         }
+        // Explorer may add the icon and answer after the caller gave up waiting: the icon is
+        // there, and the call says it failed.
+        bool late = TakeFault(WinStubFault::NotifyIconAddTimesOut);
         if (!icon) {
             TrayIcon added;
             added.hwnd = copy.hWnd;
@@ -472,7 +492,12 @@ BOOL WINAPI Shell_NotifyIconA(DWORD message, PNOTIFYICONDATAA data) {
             S().tray.push_back(added);
             result = TRUE;
         }
+        if (late) {
+            SetLastError(ERROR_TIMEOUT);
+            result = FALSE;
+        }
         break;
+    }
     case NIM_MODIFY:
         if (icon) {
             Apply(*icon, copy);

@@ -46,6 +46,9 @@ struct ThreadState {
     Clock::time_point lastPump = Clock::now();
     int waiting = 0;
     UINT_PTR nextTimerId = 0x7FFF;  // ids of thread timers (SetTimer without a window) count down
+    // The thread's DPI awareness as the DPI_AWARENESS_CONTEXT pseudo-handle's value: -1 unaware
+    // (every thread's start, the process having no manifest), -2 system, -3/-4 per-monitor.
+    int dpiAwareness = -1;
 };
 
 // The calling thread's state, made on first use. Lock held.
@@ -86,6 +89,7 @@ void ResetKernel();
 void ResetModule();
 void ResetStrings();
 void ResetEnvironment();
+void ResetSession();
 int LiveWindows();
 int LiveMenus();
 int LiveIcons();
@@ -106,6 +110,19 @@ std::string Lower(std::string s);
 
 // "Z:\\dir\\file" or "/dir/file" to a host path; "" when the name has no host meaning.
 std::string HostPath(const char* windowsPath, bool bareNameIsWindowsDir);
+// A host path as Wine names it: "Z:" and the path with '\\' for '/'.
+std::string WindowsForm(const std::string& unixPath);
+
+// The process's error mode (SetErrorMode). Lock held.
+UINT ErrorMode();
+
+// The session (session.cpp). Lock held.
+// Whether a message from a process of lower integrity (Explorer) reaches this process.
+bool PassesFromLowerIntegrity(UINT message);
+// Whether the thread's GetSystemMetrics sees 96 DPI sizes instead of the real ones.
+bool SeesVirtualizedDpi(const ThreadState& thread, SIZE realSmallIcon);
+// The user32 export of that name that this Windows has and the stand-in implements, or nullptr.
+FARPROC User32Export(const char* name);
 
 // What GetModuleFileNameA reports for the program. Lock held.
 std::string ProgramPath();

@@ -350,9 +350,33 @@ BOOL WINAPI DestroyWindow(HWND hwnd) {
     return TRUE;
 }
 
-LRESULT WINAPI DefWindowProcA(HWND hwnd, UINT message, WPARAM, LPARAM) {
-    if (message == WM_CLOSE) DestroyWindow(hwnd);
-    return 0;
+LRESULT WINAPI DefWindowProcA(HWND hwnd, UINT message, WPARAM wParam, LPARAM) {
+    switch (message) {
+    case WM_CLOSE:
+        DestroyWindow(hwnd);
+        return 0;
+    case WM_SYSCOMMAND:
+        // Alt+F4 and the system menu's Close arrive as SC_CLOSE; the low four bits are Windows's own.
+        if ((wParam & 0xFFF0) == SC_CLOSE) SendMessageA(hwnd, WM_CLOSE, 0, 0);
+        return 0;
+    case WM_QUERYENDSESSION:
+        return TRUE;  // the session may end
+    default:
+        return 0;
+    }
+}
+
+// Every window here is this process's. No window: 0, ERROR_INVALID_WINDOW_HANDLE and the
+// process id left as it was (probed).
+DWORD WINAPI GetWindowThreadProcessId(HWND hwnd, LPDWORD processId) {
+    Guard lock(Lock());
+    std::shared_ptr<Window> w = Find(hwnd);
+    if (!w) {
+        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+        return 0;
+    }
+    if (processId) *processId = GetCurrentProcessId();
+    return w->threadId;
 }
 
 BOOL WINAPI IsWindow(HWND hwnd) {
@@ -630,6 +654,15 @@ UINT_PTR WINAPI SetTimer(HWND hwnd, UINT_PTR id, UINT ms, TIMERPROC proc) {
     }
     Changed().notify_all();
     return hwnd && !id ? 1 : id;  // probed: id 0 on a window answers TRUE
+}
+
+std::vector<WinStubTimer> WinStub_Timers() {
+    Guard lock(Lock());
+    std::vector<WinStubTimer> timers;
+    for (const Timer& t : W().timers)
+        timers.push_back(WinStubTimer{
+            t.hwnd, t.id, static_cast<UINT>(std::chrono::duration_cast<std::chrono::milliseconds>(t.period).count())});
+    return timers;
 }
 
 BOOL WINAPI KillTimer(HWND hwnd, UINT_PTR id) {
