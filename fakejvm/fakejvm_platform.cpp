@@ -1,6 +1,7 @@
 // The few things the stand-in runtime needs from the operating system.
 #include "fakejvm_internal.h"
 
+#include <cstdio>
 #include <cstdlib>
 
 #ifdef _WIN32
@@ -44,7 +45,18 @@ const char *PlatformPathSeparator() { return ":"; }
 
 #endif
 
-// Like System.exit: the process ends with the code, from whichever thread.
-void PlatformExit(int code) { std::exit(code); }
+// The end of a System.exit: the process ends with the code, from whichever
+// thread. The FAKEJVM_LOG file needs no flush (it is closed after each line);
+// our own streams do.
+void PlatformExit(int code) {
+    std::fflush(nullptr);
+#ifdef _WIN32
+    // What a real VM ends with. std::exit here would run only this DLL's
+    // own static C runtime's exit, not the process's.
+    ExitProcess(static_cast<UINT>(code));
+#else
+    std::exit(code);
+#endif
+}
 
 }  // namespace fakejvm
