@@ -80,6 +80,7 @@ FAKEJVM_API void FakeJvm_Reset(void) {
     st.violations.clear();
     st.logFull = false;
     st.lastAttachedKey = 0;
+    st.processExit = nullptr;
     FreeUtfBuffers(st);
 }
 
@@ -215,6 +216,12 @@ FAKEJVM_API void FakeJvm_ForceDestroy(void) {
     for (auto &t : st.vm->threads) t->attached = false;
     st.vm.reset();
     st.cv.notify_all();
+}
+
+FAKEJVM_API void FakeJvm_SetProcessExit(void (*fn)(int code)) {
+    State &st = S();
+    std::lock_guard<std::mutex> lock(st.mu);
+    st.processExit = fn;
 }
 
 FAKEJVM_API int FakeJvm_VmExists(void) {

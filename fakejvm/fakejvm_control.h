@@ -20,6 +20,7 @@
  *     throw showHelpWindow java/lang/RuntimeException "help is broken"
  *     remove method showSoundList
  *     main end-after 500
+ *     exit after 3000 1
  *     destroy timeout 10000
  */
 #ifndef FAKEJVM_CONTROL_H
@@ -98,6 +99,16 @@ FAKEJVM_API void FakeJvm_EndApplication(void);
  * waits for; a DestroyJavaVM still waiting then returns -1. Logs
  * "destroy forced". Envs and references of that VM become stale. */
 FAKEJVM_API void FakeJvm_ForceDestroy(void);
+
+/* What ends the process when the Java side calls System.exit (the script's
+ * "exit after" or "quit exit"), after the JNI exit hook: NULL (the default,
+ * also after FakeJvm_Reset) ends it as a VM does, ExitProcess on Windows,
+ * exit() elsewhere. In-process tests set fn: it is called with the code
+ * instead, on the exiting thread (on the hook's watchdog thread when the hook
+ * overran), then the application ends, so that DestroyJavaVM on the creating
+ * thread returns once the other attached threads have detached; Java calls
+ * still sleeping in a scripted delay return at once. */
+FAKEJVM_API void FakeJvm_SetProcessExit(void (*fn)(int code));
 
 /* 1 while a VM exists (created and not yet destroyed). */
 FAKEJVM_API int FakeJvm_VmExists(void);

@@ -145,6 +145,12 @@ struct Call {
     Call(JNIEnv *env, const char *name, bool allowedWhilePending = false)
         : st(S()), lock(st.mu), fn(name) {
         RefreshApplication(st);
+        if (InExitHook()) {
+            // Whatever env the hook kept, the VM is stopping its threads and
+            // runs no more Java for it.
+            Violation(st, Where() + "called from inside the exit hook");
+            return;
+        }
         auto it = st.envIndex.find(env);
         if (it == st.envIndex.end()) {
             Violation(st, Where() + "unknown JNIEnv pointer");

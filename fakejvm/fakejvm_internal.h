@@ -87,6 +87,10 @@ struct Config {
     std::set<long> templatesUnreadable;
     std::set<long> eventsUnreadable;
     int destroyTimeoutMs = -1;  // -1: DestroyJavaVM waits for ever, as a real VM does
+    // System.exit(exitAfterCode) on a Java thread of the application, that
+    // long after main started it; -1: never.
+    int exitAfterMs = -1;
+    int exitAfterCode = 0;
 };
 
 // Applies script text on top of cfg. On a bad line returns false, leaves cfg
@@ -168,6 +172,20 @@ struct MethodRec {
 
 enum class AppState { NotStarted, Running, Ended };
 
+// The JNI exit hook: the "exit" field of a 1.1 record, or the extraInfo of the
+// "exit" option of a 1.2+ one.
+typedef void(JNICALL *ExitHook)(jint code);
+
+// One System.exit under way. Shared by the exiting thread and its watchdog,
+// and outlives the VM: in-process, DestroyJavaVM may return while a hook that
+// overran still runs.
+struct ExitRun {
+    uint64_t vmId;
+    int code;
+    bool hookReturned = false;
+    bool ended = false;  // the process ended (in-process: the exit function was called)
+};
+
 struct Vm {
     uint64_t id;
     VmBlock *block;
@@ -179,6 +197,8 @@ struct Vm {
     bool appEndTimed = false;
     Clock::time_point appEndAt;
     bool destroying = false;
+    ExitHook exitHook = nullptr;
+    std::shared_ptr<ExitRun> exitRun;  // set by the first System.exit
     int nextThreadNumber = 0;
     uint64_t firstSerial;
     std::map<std::string, ObjPtr> classes;
@@ -195,6 +215,10 @@ struct UtfLoan {
 struct State {
     std::mutex mu;
     std::condition_variable cv;
+    // Wakes `delay`ed Java calls when an in-process exit has ended the VM's
+    // process; apart from cv, which every log line notifies.
+    std::condition_variable exitCv;
+    void (*processExit)(int code) = nullptr;  // FakeJvm_SetProcessExit; null: end the process
 
     Config config;
     bool scriptLoaded = false;  // an in-process script replaced the default one
@@ -281,6 +305,18 @@ bool IsSubclass(const std::string &cls, const std::string &of);
 std::string SuperOf(const std::string &name);
 std::string ClassOf(const Object &obj);
 bool ClassLoadable(const State &st, const std::string &name);
+
+// System.exit(code) on the calling thread, named threadName in the log: the
+// hook (lock released, watched for overrunning), then the end of the process.
+// Returns only in-process (FakeJvm_SetProcessExit), with the lock held; a
+// second System.exit waits for the first, as Java's does.
+void SystemExit(State &st, std::unique_lock<std::mutex> &lock, int code, const std::string &threadName);
+// Starts the script's "exit after" thread, if any, for the application main
+// has just started.
+void ScheduleExit(State &st);
+// True on a thread while it runs the exit hook: any JNI call there is a
+// violation.
+bool InExitHook();
 
 // Runs a modelled Java method. May release and retake lock (delays, exit);
 // afterwards the caller must check that st.vm is still the VM it was.

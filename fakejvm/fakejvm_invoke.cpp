@@ -145,7 +145,11 @@ struct VmCall {
     VmCall(JavaVM *vm, const char *fn) : st(S()), lock(st.mu) {
         RefreshApplication(st);
         auto it = st.vmIndex.find(vm);
-        if (it == st.vmIndex.end()) {
+        if (InExitHook()) {
+            // The VM is stopping its threads: a hook that attaches or asks
+            // for an env to call Java would hang or crash a real one.
+            Violation(st, std::string(fn) + ": called from inside the exit hook");
+        } else if (it == st.vmIndex.end()) {
             Violation(st, std::string(fn) + ": unknown JavaVM pointer");
         } else if (!st.vm || it->second->vmId != st.vm->id) {
             Violation(st, std::string(fn) + ": JavaVM used after DestroyJavaVM");
@@ -325,6 +329,7 @@ struct Record {
     std::string classPath;
     bool unknownOption = false;
     bool ignoreUnrecognized = false;
+    ExitHook exitHook = nullptr;
     std::string text;
 };
 
@@ -337,9 +342,11 @@ Record ReadRecord(State &st, void *args) {
     if (r.version == JNI_VERSION_1_1) {
         // A record labelled 1.1 is a whole JDK1_1InitArgs, as for any VM.
         r.is11 = true;
-        const char *cp = static_cast<const JDK1_1InitArgs *>(args)->classpath;
-        r.classPath = cp ? cp : "";
-        r.text += " classpath=" + Printable(cp, 1000);
+        const JDK1_1InitArgs *a = static_cast<const JDK1_1InitArgs *>(args);
+        r.classPath = a->classpath ? a->classpath : "";
+        r.text += " classpath=" + Printable(a->classpath, 1000);
+        r.exitHook = a->exit;
+        if (r.exitHook) r.text += " exit=hook";
         return r;
     }
     if (!IsInitArgsVersion(r.version)) return r;
@@ -367,6 +374,9 @@ Record ReadRecord(State &st, void *args) {
             if (option.compare(0, sizeof kClassPath - 1, kClassPath) == 0) {
                 r.classPath = option.substr(sizeof kClassPath - 1);  // the last one wins
             }
+            // The last "exit" option counts, as the last class path does;
+            // NULL extraInfo gives no hook.
+            if (option == "exit") r.exitHook = reinterpret_cast<ExitHook>(a->options[i].extraInfo);
             if (!KnownOption(option)) r.unknownOption = true;
         }
     }
@@ -470,6 +480,7 @@ extern "C" JNIEXPORT jint JNICALL JNI_CreateJavaVM(JavaVM **pvm, void **penv, vo
     vm->creatorTid = std::this_thread::get_id();
     vm->firstSerial = st.nextSerial;
     vm->appVisible = ClassPathHasJar(r.classPath, st.config.jarRequired);
+    vm->exitHook = r.exitHook;
     VmBlock &vb = st.vmBlocks.emplace_back();
     vb.vm.functions = InvokeTable();
     vb.vmId = vm->id;
@@ -486,6 +497,11 @@ extern "C" JNIEXPORT jint JNICALL JNI_GetCreatedJavaVMs(JavaVM **vmBuf, jsize bu
     State &st = S();
     std::lock_guard<std::mutex> lock(st.mu);
     EnsureStarted(st);
+    if (InExitHook()) {
+        // The way a hook without a JavaVM would find one to attach to.
+        Violation(st, "JNI_GetCreatedJavaVMs: called from inside the exit hook");
+        return JNI_ERR;
+    }
     if (!nVMs) {
         Violation(st, "JNI_GetCreatedJavaVMs: NULL count pointer");
         return JNI_ERR;

@@ -181,10 +181,13 @@ JavaValue InvokeJava(State &st, std::unique_lock<std::mutex> &lock, ThreadRec *t
 
     auto delay = st.config.delays.find(key);
     if (delay != st.config.delays.end() && delay->second > 0) {
-        int ms = delay->second;
-        lock.unlock();
-        std::this_thread::sleep_for(std::chrono::milliseconds(ms));
-        lock.lock();
+        Clock::time_point until = Clock::now() + std::chrono::milliseconds(delay->second);
+        // In a real process exit a call still in Java never returns. In-process
+        // it returns at once, so that its thread can detach and the test end;
+        // what it answers then means nothing.
+        st.exitCv.wait_until(lock, until, [&] {
+            return !st.vm || st.vm->id != vmId || (st.vm->exitRun && st.vm->exitRun->ended);
+        });
         // The VM may have gone meanwhile (a daemon thread's call outlives it).
         if (!st.vm || st.vm->id != vmId) return result;
         RefreshApplication(st);
@@ -204,13 +207,17 @@ JavaValue InvokeJava(State &st, std::unique_lock<std::mutex> &lock, ThreadRec *t
         // fail, or fail with nothing started ("main end").
         switch (cfg.main) {
         case MainBehaviour::Run:
-            if (st.vm->app == AppState::NotStarted) st.vm->app = AppState::Running;
+            if (st.vm->app == AppState::NotStarted) {
+                st.vm->app = AppState::Running;
+                ScheduleExit(st);
+            }
             break;
         case MainBehaviour::EndAfter:
             if (st.vm->app == AppState::NotStarted) {
                 st.vm->app = AppState::Running;
                 st.vm->appEndTimed = true;
                 st.vm->appEndAt = Clock::now() + std::chrono::milliseconds(cfg.mainEndAfterMs);
+                ScheduleExit(st);
             }
             break;
         case MainBehaviour::End:
@@ -236,13 +243,11 @@ JavaValue InvokeJava(State &st, std::unique_lock<std::mutex> &lock, ThreadRec *t
             break;
         case QuitBehaviour::Stay:
             break;
-        case QuitBehaviour::Exit: {
-            int code = cfg.quitExitCode;
-            Log(st, "application exit " + std::to_string(code));
-            lock.unlock();
-            std::fflush(nullptr);
-            PlatformExit(code);
-        }
+        case QuitBehaviour::Exit:
+            // quit calls System.exit itself, on the caller's thread; in-process
+            // the call then returns, the application ended.
+            SystemExit(st, lock, cfg.quitExitCode, t->name);
+            break;
         }
     }
     return result;

@@ -317,6 +317,15 @@ void ApplyLine(const std::vector<std::string> &tok, Config &cfg) {
                                                                                      : nullptr;
         if (!set) throw Failure{"expected: unreadable templates|events <index>..."};
         for (size_t k = 2; k < tok.size(); ++k) set->insert(static_cast<long>(Integer(tok[k], 0, kMaxElements, "index")));
+    } else if (cmd == "exit") {
+        if (tok.size() == 2 && tok[1] == "none") {
+            cfg.exitAfterMs = -1;
+        } else if (tok.size() == 4 && tok[1] == "after") {
+            cfg.exitAfterMs = Millis(tok[2]);
+            cfg.exitAfterCode = static_cast<int>(Integer(tok[3], 0, 255, "exit code"));
+        } else {
+            throw Failure{"expected: exit after <ms> <code>|none"};
+        }
     } else if (cmd == "destroy") {
         if (tok.size() == 2 && tok[1] == "wait") {
             cfg.destroyTimeoutMs = -1;
