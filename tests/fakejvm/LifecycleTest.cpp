@@ -4,9 +4,14 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstring>
 #include <future>
+#include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "FakeJvmTest.h"
 
@@ -183,6 +188,143 @@ TEST(Lifecycle, AttachDetachAndGetEnv) {
         EXPECT_EQ(FakeJvm_ViolationCount(), c.violations) << ViolationText();
         EXPECT_EQ(v.Destroy(), JNI_OK);
     }
+}
+
+// ------------------------------------------------------------ System.exit
+
+enum class Hook { None, Returns, CallsJni, Waits };  // None: the 1.2 record names no function
+
+struct {
+    std::mutex mu;
+    std::condition_variable cv;
+    Hook does;
+    JavaVM *vm;
+    JNIEnv *env;
+    std::vector<int> hooked, exited;
+    unsigned long hookThread;
+} gExit;
+
+void JNICALL ExitHook(jint code) {
+    std::fprintf(stderr, "hook called with %d\n", static_cast<int>(code));
+    void *env = nullptr;
+    if (gExit.does == Hook::CallsJni) {  // with the env it kept, and through the JavaVM
+        gExit.env->FindClass(kInterface);
+        gExit.vm->GetEnv(&env, JNI_VERSION_1_2);
+        gExit.vm->AttachCurrentThread(&env, nullptr);
+    }
+    std::unique_lock<std::mutex> lock(gExit.mu);
+    gExit.hooked.push_back(code);
+    gExit.hookThread = FakeJvm_CurrentThreadKey();
+    if (gExit.does == Hook::Waits) gExit.cv.wait_for(lock, std::chrono::seconds(5), [] { return !gExit.exited.empty(); });
+}
+
+void ProcessExit(int code) {
+    std::lock_guard<std::mutex> lock(gExit.mu);
+    gExit.exited.push_back(code);
+    gExit.cv.notify_all();
+}
+
+// A 1.1 record with the hook (classic takes it, the others refuse it), else
+// or then a 1.2 record with the hook as the case says.
+jint CreateForExit(bool record11, Hook hook) {
+    char jar[] = "chimelet.jar", classPath[] = "-Djava.class.path=chimelet.jar", exitOption[] = "exit";
+    JavaVMOption options[2] = {{classPath, nullptr}, {exitOption, nullptr}};
+    if (hook != Hook::None) options[1].extraInfo = reinterpret_cast<void *>(&ExitHook);
+    JavaVMInitArgs args = {JNI_VERSION_1_2, 2, options, JNI_FALSE};
+    JDK1_1InitArgs old = {JNI_VERSION_1_1};
+    old.classpath = jar;
+    old.exit = ExitHook;
+    void **env = reinterpret_cast<void **>(&gExit.env);
+    if (record11 && CreateVm()(&gExit.vm, env, &old) == JNI_OK) return JNI_OK;
+    return CreateVm()(&gExit.vm, env, &args);
+}
+
+void CallStatic(JNIEnv *env, const char *cls, const char *name, const char *sig) {
+    jclass k = env->FindClass(cls);
+    env->CallStaticVoidMethod(k, env->GetStaticMethodID(k, name, sig), nullptr);
+    env->DeleteLocalRef(k);
+}
+
+struct ExitCase {
+    const char *name;
+    const char *script;  // with "quit exit", the test thread calls quit
+    bool record11;
+    Hook hook;
+    int code;  // -1: no exit
+    std::vector<const char *> log;  // in this order
+    std::vector<const char *> violations;
+};
+
+TEST(Lifecycle, SystemExitCallsTheHookThenEndsTheProcess) {
+    ExitCase const cases[] = {
+        {"classic: the 1.1 record's hook", "mode classic\nexit after 100 3", true, Hook::Returns, 3,
+         {"create version=0x00010001 classpath=chimelet.jar exit=hook -> 0",
+          "application exit 3 on thread \"AWT-EventQueue-0\"", "exit hook 3\n", "exit hook returned", "process exit 3",
+          "application end"}, {}},
+        {"modern: the exit option's hook", "mode modern\nexit after 100 4", false, Hook::Returns, 4,
+         {"options=[-Djava.class.path=chimelet.jar, exit]", "exit hook 4\n", "exit hook returned", "process exit 4"}, {}},
+        {"hotspot: a thread inside a long Java call is not waited for", "exit after 200 5\ndelay showReminderList 5000",
+         false, Hook::Returns, 5, {"invoke", "exit hook returned", "process exit 5", "detach"}, {}},
+        {"no hook: a refused record's is not kept, the process still ends", "exit after 100 6", true, Hook::None, 6,
+         {"exit=hook -> -3", "exit] ignoreUnrecognized=0 -> 0", "application exit 6", "process exit 6"}, {}},
+        {"quit exits on its caller's thread, hook first; no JNI in the hook", "mode classic\nquit exit 1", true,
+         Hook::CallsJni, 1, {"application exit 1 on thread \"main\"", "exit hook 1\n", "exit hook returned", "process exit 1"},
+         {"FindClass: called from inside the exit hook", "GetEnv: called from inside the exit hook",
+          "AttachCurrentThread: called from inside the exit hook"}},
+        {"a hook that waits: the process ends without it", "exit after 100 2\ndelay showReminderList 5000", false,
+         Hook::Waits, 2, {"exit hook 2\n", "process exit 2", "exit hook returned"}, {"exit hook: still running after 2000 ms"}},
+        {"an application that ended first calls no exit", "main end-after 50\nexit after 300 3", false, Hook::Returns, -1,
+         {"application end"}, {}},
+    };
+    for (const ExitCase &c : cases) {
+        SCOPED_TRACE(c.name);
+        FakeJvm_Reset();
+        FakeJvm_SetProcessExit(ProcessExit);
+        gExit.does = c.hook;
+        gExit.hooked.clear();
+        gExit.exited.clear();
+        ASSERT_EQ(FakeJvm_Script((std::string("destroy timeout 10000\n") + c.script).c_str()), 0);
+        ASSERT_EQ(CreateForExit(c.record11, c.hook), JNI_OK) << LogText();
+        Clock::time_point start = Clock::now();
+        CallStatic(gExit.env, kMain, "main", "([Ljava/lang/String;)V");
+        std::thread monitor([] {
+            JNIEnv *env = nullptr;
+            gExit.vm->AttachCurrentThread(reinterpret_cast<void **>(&env), nullptr);
+            CallStatic(env, kInterface, "showReminderList", "()V");
+            gExit.vm->DetachCurrentThread();
+        });
+        FakeJvm_WaitLog("invoke com/norvanta/kelvarin/data/TExternalDataInterface.showReminderList", 1, 5000);
+        if (std::strstr(c.script, "quit exit")) CallStatic(gExit.env, kInterface, "quit", "()V");
+        // Neither hook nor exit waits for the monitor's call; the application then ends.
+        EXPECT_EQ(FakeJvm_WaitLog("application end", 1, 4000), 1);
+        EXPECT_LT(MillisSince(start), 4000);
+        FakeJvm_WaitLog("exit hook returned", 1, 300);  // a hook that overran returns after the exit
+        EXPECT_EQ(gExit.vm->DestroyJavaVM(), JNI_OK) << LogText();
+        monitor.join();
+        std::lock_guard<std::mutex> lock(gExit.mu);
+        std::vector<int> const code = c.code < 0 ? std::vector<int>{} : std::vector<int>{c.code};
+        EXPECT_EQ(gExit.exited, code);
+        EXPECT_EQ(gExit.hooked, c.hook == Hook::None ? std::vector<int>{} : code);
+        // On the thread that called exit: quit's caller, else the application's own.
+        if (!code.empty()) EXPECT_EQ(gExit.hookThread == FakeJvm_CurrentThreadKey(), !!std::strstr(c.script, "quit"));
+        std::string log = LogText(), violations = ViolationText();
+        for (size_t k = 0, at = 0; k < c.log.size(); ++k) EXPECT_NE(at = log.find(c.log[k], at), std::string::npos) << c.log[k] << "\n" << log;
+        EXPECT_EQ(FakeJvm_ViolationCount(), static_cast<int>(c.violations.size())) << violations;
+        for (const char *part : c.violations) EXPECT_NE(violations.find(part), std::string::npos) << part;
+    }
+    FakeJvm_Reset();
+}
+
+// Without an exit function the process really ends, with the code, after the hook.
+void QuitForReal() {
+    FakeJvm_Reset();
+    FakeJvm_Script("quit exit 42");
+    if (CreateForExit(false, gExit.does = Hook::Returns) == JNI_OK) CallStatic(gExit.env, kInterface, "quit", "()V");
+}
+
+TEST(Lifecycle, SystemExitEndsTheProcessWithTheCode) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(QuitForReal(), ::testing::ExitedWithCode(42), "hook called with 42");
 }
 
 }  // namespace

@@ -20,7 +20,7 @@ struct BadCase {
     int line;
 };
 
-TEST(Script, BadLinesAreNumbered) {
+TEST(Script, BadLinesAreNumberedAndGoodOnesTaken) {
     BadCase const cases[] = {
         {"unknown command", "mode modern\n\ntempaltes \"A\"", 3},
         {"unterminated string", "templates \"A", 1},
@@ -42,6 +42,14 @@ TEST(Script, BadLinesAreNumbered) {
         {"NULL-free but junk bytes", std::string("mode \xff\xfe"), 1},
         {"main with stray words", "main run now", 1},
         {"quit code out of range", "quit exit 300", 1},
+        {"exit without 'after'", "exit 3", 1},
+        {"exit without a code", "exit after 100", 1},
+        {"exit code out of range", "mode classic\nexit after 100 256", 2},
+        {"exit at a negative time", "exit after -1 0", 1},
+        {"exit none with a code", "exit none 0", 1},
+        // Line 0: good lines, for the parser's edges.
+        {"exit at once with the largest code", "exit after 0 255", 0},
+        {"exit cancelled", "exit after 10 1\nexit none", 0},
     };
     for (const BadCase &c : cases) {
         SCOPED_TRACE(c.name);
@@ -49,7 +57,8 @@ TEST(Script, BadLinesAreNumbered) {
         EXPECT_EQ(FakeJvm_Script(c.text.c_str()), c.line);
         std::vector<char> error(FakeJvm_CopyScriptError(nullptr, 0) + 1);
         FakeJvm_CopyScriptError(error.data(), error.size());
-        EXPECT_EQ(std::string(error.data()).rfind("line " + std::to_string(c.line) + ": ", 0), 0u) << error.data();
+        if (c.line == 0) EXPECT_STREQ(error.data(), "");
+        else EXPECT_EQ(std::string(error.data()).rfind("line " + std::to_string(c.line) + ": ", 0), 0u) << error.data();
     }
     EXPECT_EQ(FakeJvm_Script(nullptr), 1);
 }
