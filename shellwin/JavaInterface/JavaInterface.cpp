@@ -3,7 +3,10 @@
 
 #include <windows.h>
 
+#include <stddef.h>
 #include <string.h>
+
+#include <type_traits>
 
 #include <jni.h>
 #include "jdk11_init_args.h"
@@ -14,9 +17,25 @@
 static char const gSunJRERootKey[43] = "Software\\JavaSoft\\Java Runtime Environment";
 static char const kCaption[] = "Kelvarin";
 static char const kClassPathOption[] = "-Djava.class.path=";
+static char const kExitHookOption[] = "exit";
 
 typedef jint(JNICALL *CreateJavaVMEntry)(JavaVM **pvm, void **penv, void *args);
 typedef jint(JNICALL *GetDefaultJavaVMInitArgsEntry)(void *args);
+
+#if defined(__i386__)
+// What only the 32-bit program can get wrong, and a 64-bit build cannot
+// show: the entries are __stdcall there (JNICALL), and a caller that
+// assumes another convention leaves the stack off by the arguments' size.
+// The runtimes of 1.3 and 1.4 read and write the 1.1 record at these
+// offsets.
+static_assert(std::is_same<CreateJavaVMEntry, decltype(&JNI_CreateJavaVM)>::value, "JNI_CreateJavaVM's type");
+static_assert(std::is_same<GetDefaultJavaVMInitArgsEntry, decltype(&JNI_GetDefaultJavaVMInitArgs)>::value,
+              "JNI_GetDefaultJavaVMInitArgs's type");
+static_assert(offsetof(JDK1_1InitArgs, javaStackSize) == 16 && offsetof(JDK1_1InitArgs, classpath) == 32
+                  && offsetof(JDK1_1InitArgs, exit) == 40 && offsetof(JDK1_1InitArgs, debugPort) == 68
+                  && sizeof(JDK1_1InitArgs) == 72,
+              "the 1.1 start record as the runtimes lay it out");
+#endif
 
 static CreateJavaVMEntry pCreateJavaVM;
 static GetDefaultJavaVMInitArgsEntry pGetDefaultJavaVMInitArgs;
@@ -129,14 +148,18 @@ int EnsureJava(char const *iniFileName, char *outJVMPath)
 
 // --- VM launch ---
 
+int LoadProgramString(unsigned int id, char *buf, int size)
+{
+    return LoadStringA(GetModuleHandleA(NULL), id, buf, size);
+}
+
 static void ShowJavaRequired()
 {
     char caption[kShortTextSize];
     char text[kLongTextSize];
-    HINSTANCE self = GetModuleHandleA(NULL);
 
-    LoadStringA(self, IDS_PRODUCT_NAME, caption, sizeof caption);
-    LoadStringA(self, IDS_JAVA_REQUIRED, text, sizeof text);
+    LoadProgramString(IDS_PRODUCT_NAME, caption, sizeof caption);
+    LoadProgramString(IDS_JAVA_REQUIRED, text, sizeof text);
     MessageBoxA(NULL, text, caption, MB_ICONINFORMATION | MB_TASKMODAL);
 }
 
@@ -159,7 +182,12 @@ static int ShowClassNotFound(char const *className)
 // library without them is no Java runtime.
 static bool LoadJavaLibrary(char const *jvmPath)
 {
+    // A library that is damaged or lacks a DLL it needs would otherwise
+    // bring the loader's own error box on older Windows, before ours that
+    // says what to do.
+    UINT previousMode = SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
     HMODULE library = LoadLibraryA(jvmPath);
+    SetErrorMode(previousMode);
     if (!library)
         return false;
 
@@ -181,9 +209,10 @@ static bool ClassPathFits(char const *inJarFileName)
     return inJarFileName[0] != '\0' && sizeof kClassPathOption + lstrlenA(inJarFileName) <= (size_t)kPathSize;
 }
 
-// Creates the VM with the jar as its class path: as a 1.1 runtime wants it,
-// then, if the runtime answers that it does not speak 1.1, as 1.2.
-static jint CreateJavaVM(char const *inJarFileName, JavaVM **outVM, JNIEnv **outEnv)
+// Creates the VM with the jar as its class path and the exit hook: as a
+// 1.1 runtime wants it, then, if the runtime answers that it does not speak
+// 1.1, as 1.2.
+static jint CreateJavaVM(char const *inJarFileName, JavaExitHook inExitHook, JavaVM **outVM, JNIEnv **outEnv)
 {
     JDK1_1InitArgs vm_args;
     memset(&vm_args, 0, sizeof vm_args);
@@ -194,26 +223,32 @@ static jint CreateJavaVM(char const *inJarFileName, JavaVM **outVM, JNIEnv **out
     // no options and start without the jar, so the label is put back.
     vm_args.version = JNI_VERSION_1_1;
     vm_args.classpath = const_cast<char *>(inJarFileName);  // the VM only reads it
+    vm_args.exit = inExitHook;
     jint result = pCreateJavaVM(outVM, (void **)outEnv, &vm_args);
     if (result != JNI_EVERSION)
         return result;
 
     char optionBuf[kPathSize];  // ClassPathFits has made sure the path fits
-    JavaVMOption options[1];
+    JavaVMOption options[2];
     JavaVMInitArgs jia;
     lstrcpynA(optionBuf, kClassPathOption, sizeof optionBuf);
     lstrcatA(optionBuf, inJarFileName);
     options[0].optionString = optionBuf;
     options[0].extraInfo = NULL;
-    jia.version = JNI_VERSION_1_2;
     jia.nOptions = 1;
+    if (inExitHook) {
+        options[1].optionString = const_cast<char *>(kExitHookOption);  // the VM only reads it
+        options[1].extraInfo = (void *)inExitHook;
+        jia.nOptions = 2;
+    }
+    jia.version = JNI_VERSION_1_2;
     jia.options = options;
     jia.ignoreUnrecognized = JNI_TRUE;
     return pCreateJavaVM(outVM, (void **)outEnv, &jia);
 }
 
 int StartupJava(char const *iniFileName, char const *inJarFileName, char const *inMainClass,
-                HWND inWindowToBind, unsigned int inWindowMessage, JavaVM **outVM)
+                HWND inWindowToBind, unsigned int inWindowMessage, JavaExitHook inExitHook, JavaVM **outVM)
 {
     // A runtime that is registered but cannot be loaded is as good as none.
     char jvmPath[kPathSize];
@@ -228,7 +263,7 @@ int StartupJava(char const *iniFileName, char const *inJarFileName, char const *
 
     // pEnv belongs to this thread and never leaves this function.
     JNIEnv *pEnv = NULL;
-    jint result = CreateJavaVM(inJarFileName, outVM, &pEnv);
+    jint result = CreateJavaVM(inJarFileName, inExitHook, outVM, &pEnv);
     if (result < 0) {
         char szBuf[kLongTextSize];
         wsprintfA(szBuf, "Cannot setup Java. Try installing the product again.  Error:%d", (int)result);

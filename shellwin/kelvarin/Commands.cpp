@@ -23,7 +23,7 @@ bool DescribeJavaException(JNIEnv *env)
 jclass GetApplicationInterfaceClass()
 {
     JNIEnv *env = sg_pEnvThread;
-    if (!env)
+    if (!env || sg_javaQuit)
         return NULL;
 
     jclass cls = env->FindClass(interfaceClassName);
@@ -91,10 +91,9 @@ void ConfirmQuit()
 {
     char caption[kShortTextSize];
     char question[kShortTextSize];
-    HINSTANCE self = GetModuleHandleA(NULL);
 
-    LoadStringA(self, IDS_EXIT_CAPTION, caption, sizeof caption);
-    LoadStringA(self, IDS_EXIT_QUESTION, question, sizeof question);
+    LoadProgramString(IDS_EXIT_CAPTION, caption, sizeof caption);
+    LoadProgramString(IDS_EXIT_QUESTION, question, sizeof question);
     if (MessageBoxA(NULL, question, caption, MB_YESNO | MB_ICONEXCLAMATION | MB_TASKMODAL) == IDYES)
         PostMessageA(sg_monitorHwnd, WM_QUIT, 0, 0);
 }

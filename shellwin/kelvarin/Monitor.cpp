@@ -14,6 +14,10 @@
 // cbSize names the record's first layout, whose tooltip holds 64 bytes,
 // however many this header's declaration has room for.
 int const kTipSize = 64;
+#if defined(__i386__)
+// The size every 32-bit Windows accepts; only the 32-bit build can check it.
+static_assert(NOTIFYICONDATAA_V1_SIZE == 88, "the first NOTIFYICONDATAA layout");
+#endif
 
 // Explorer may not be ready at logon, and then refuses the icon: it is
 // offered again every 2 seconds for 2 minutes.
@@ -26,10 +30,17 @@ int const kAddIconRetries = 60;
 // be then; the process must end all the same.
 UINT const kTakeDownWaitMs = 1000;
 
+// User32 entries of later Windows, looked up at run time: the program still
+// starts on the versions that lack them, which then need neither.
+typedef BOOL(WINAPI *ChangeWindowMessageFilterEntry)(UINT message, DWORD flag);  // Vista
+typedef HANDLE(WINAPI *SetThreadDpiAwarenessContextEntry)(HANDLE context);     // Windows 10 1607
+DWORD const kMessageFilterAdd = 1;              // MSGFLT_ADD
+INT_PTR const kDpiAwarenessSystemAware = -2;    // DPI_AWARENESS_CONTEXT_SYSTEM_AWARE
+
 HWND sg_monitorHwnd;
 JavaVM *sg_jvm;
 JNIEnv *sg_pEnvThread;
-char gMenuItemTitle[kShortTextSize];
+char gMenuItemTitle[kMenuItemTitleSize];
 int gQuitLoop;
 
 // Set once the bind message has shown that this thread can attach to the VM;
@@ -40,6 +51,9 @@ bool sg_trayBound;
 static int sg_javaCallDepth;
 // A tray click is being handled: its menu or its Exit question is open.
 static bool sg_trayBusy;
+// Java hears quit once, however Exit, a close from outside and the end of
+// the session meet, and nothing after it.
+bool sg_javaQuit;
 // Explorer broadcasts this when the notification area has been recreated;
 // every icon it showed is gone and must be added again.
 static UINT sg_taskbarCreatedMessage;
@@ -82,6 +96,11 @@ BOOL AddTaskBarIcon(HWND hwnd, UINT uID, HICON hicon, char const *lpszTip)
         lstrcpynA(tnd.szTip, lpszTip, kTipSize);
 
     BOOL added = Shell_NotifyIconA(NIM_ADD, &tnd);
+    // Explorer, busy at logon, may add the icon and still report failure
+    // when its answer comes too late; every later add would then fail as a
+    // duplicate. An icon that is there takes a modification.
+    if (!added)
+        added = Shell_NotifyIconA(NIM_MODIFY, &tnd);
     // The shell keeps its own copy of the image.
     if (hicon)
         DestroyIcon(hicon);
@@ -100,10 +119,8 @@ BOOL DeleteTaskBarIcon(HWND hwnd, UINT uID)
 // screen, where a scaled-up 16x16 would be blurred.
 static BOOL AddOurIcon(HWND hwnd)
 {
-    HINSTANCE self = GetModuleHandleA(NULL);
-
-    LoadStringA(self, IDS_PRODUCT_NAME, gMenuItemTitle, kMenuTextLoadLimit);
-    HICON icon = (HICON)LoadImageA(self, IDI_TRAY_ICON_NAME, IMAGE_ICON, GetSystemMetrics(SM_CXSMICON),
+    LoadProgramString(IDS_PRODUCT_NAME, gMenuItemTitle, kMenuTextLoadLimit);
+    HICON icon = (HICON)LoadImageA(GetModuleHandleA(NULL), IDI_TRAY_ICON_NAME, IMAGE_ICON, GetSystemMetrics(SM_CXSMICON),
                                    GetSystemMetrics(SM_CYSMICON), LR_DEFAULTCOLOR);
     return AddTaskBarIcon(hwnd, kNotifyIconId, icon, gMenuItemTitle);
 }
@@ -128,8 +145,11 @@ static void RetryAddingOurIcon(HWND hwnd)
 // thread. Between calls it is not: DestroyJavaVM waits for every attached
 // thread that is no daemon, and runtimes before 1.4 cannot attach one as a
 // daemon, so a thread that stayed attached would keep a Java application
-// that ends by itself from ending the process. During a call the VM waits
-// for it, so a call never runs into a VM being destroyed.
+// that ends by itself from ending the process. Once the attach has
+// succeeded the VM waits for this thread, so the call cannot run into a VM
+// being destroyed; the attach itself can fail when Java is ending, and then
+// nothing is called. The process may still end inside a call, when Java
+// ends it (System.exit).
 static bool BeginJavaCall()
 {
     if (!sg_trayBound)
@@ -155,6 +175,8 @@ static void EndJavaCall()
     sg_jvm->DetachCurrentThread();
 }
 
+// The bind message proves that this thread can attach: the tray is bound
+// only once an attach has succeeded.
 static void BindToJava(HWND hWnd)
 {
     // The launch posts this once, after sg_jvm is set. The window is
@@ -162,21 +184,33 @@ static void BindToJava(HWND hWnd)
     if (sg_trayBound || !sg_jvm)
         return;
 
-    JNIEnv *env = NULL;
-    if (sg_jvm->AttachCurrentThread((void **)&env, NULL) < 0) {
+    sg_trayBound = true;
+    if (!BeginJavaCall()) {
         // The Java application runs on without a tray.
+        sg_trayBound = false;
         PostMessageA(hWnd, WM_QUIT, 0, 0);
         return;
     }
-    sg_jvm->DetachCurrentThread();
-    sg_trayBound = true;
+    EndJavaCall();
+}
+
+static void QuitJavaOnce()
+{
+    if (sg_javaQuit || !BeginJavaCall())
+        return;
+    DoQuit();
+    // Java may be ending: the tray attaches no more.
+    sg_javaQuit = true;
+    sg_trayBound = false;
+    EndJavaCall();
 }
 
 // One tray action at a time: a click while the menu or the Exit question is
-// open would open a menu inside the menu, or ask twice.
+// open would open a menu inside the menu, or ask twice. Mouse moves come all
+// the time and never attach.
 static void OnNotifyIcon(HWND hWnd, WPARAM wParam, LPARAM lParam)
 {
-    if (sg_trayBusy || (lParam != WM_LBUTTONDOWN && lParam != WM_RBUTTONDOWN))
+    if (sg_trayBusy || !IsMenuButtonPress(lParam))
         return;
     if (!BeginJavaCall())
         return;
@@ -204,10 +238,40 @@ static void OnJavaEnded(HWND hWnd)
     PostQuitMessage(0);
 }
 
+// Ends the loop once the current message has been handled, and removes the
+// icon here and now: the user sees the tray go before Java is told to quit
+// (CreateOurWindow relies on it when it destroys the window).
 static void EndMonitorLoop(HWND hWnd)
 {
     gQuitLoop = 1;
     DeleteTaskBarIcon(hWnd, kNotifyIconId);
+}
+
+// Windows ends the process soon after every top-level window has answered
+// WM_ENDSESSION, the hidden ones included: Java hears quit now or never,
+// whatever is open on this thread (the message may come inside the menu's
+// or the Exit question's modal loop). A cancelled logoff changes nothing.
+static void OnEndSession(HWND hWnd, WPARAM ending)
+{
+    if (!ending)
+        return;
+    EndMonitorLoop(hWnd);
+    QuitJavaOnce();
+    // The message is sent: the loop, waiting in GetMessageA, learns of its
+    // end from WM_QUIT.
+    PostQuitMessage(0);
+}
+
+// Alt+F4 reaches the ghost window whenever it is still the active window
+// after the menu (Esc, a row chosen, No to the Exit question), and people
+// press it on an empty desktop to reach the shut-down dialog. It must not
+// end Chimelet without a question; a WM_CLOSE sent by another program (the
+// installer) still does.
+static LRESULT OnSysCommand(HWND hWnd, WPARAM command, LPARAM lParam)
+{
+    if ((command & 0xFFF0) == SC_CLOSE)
+        return 0;
+    return DefWindowProcA(hWnd, WM_SYSCOMMAND, command, lParam);
 }
 
 LRESULT CALLBACK WndProc(HWND hWnd, UINT messg, WPARAM wParam, LPARAM lParam)
@@ -240,6 +304,13 @@ LRESULT CALLBACK WndProc(HWND hWnd, UINT messg, WPARAM wParam, LPARAM lParam)
     case WM_JAVA_ENDED:
         OnJavaEnded(hWnd);
         return 0;
+    case WM_QUERYENDSESSION:
+        return TRUE;  // never stands in the way of a logoff
+    case WM_ENDSESSION:
+        OnEndSession(hWnd, wParam);
+        return 0;
+    case WM_SYSCOMMAND:
+        return OnSysCommand(hWnd, wParam, lParam);
     default:
         return DefWindowProcA(hWnd, messg, wParam, lParam);
     }
@@ -260,6 +331,39 @@ static void RunMessageLoop()
     }
 }
 
+static FARPROC FindUser32Entry(char const *name)
+{
+    HMODULE user32 = GetModuleHandleA("user32.dll");
+    return user32 ? GetProcAddress(user32, name) : NULL;
+}
+
+// The process stays DPI-unaware, so that Windows scales the Java
+// application's windows, which runtimes of 1.3 and 1.4 would draw tiny. This
+// thread alone, whose are the ghost window, the icon, the menus and the Exit
+// question, takes the screen's real DPI: the bell is then loaded at the
+// tray's real size, and the menu's text is drawn sharp instead of stretched.
+// Must come before the thread makes any window.
+static void UseTheScreensDpiOnThisThread()
+{
+    SetThreadDpiAwarenessContextEntry setAwareness =
+        (SetThreadDpiAwarenessContextEntry)(void *)FindUser32Entry("SetThreadDpiAwarenessContext");
+    if (setAwareness)
+        setAwareness((HANDLE)kDpiAwarenessSystemAware);
+}
+
+// An instance run as administrator would not hear, from programs of lower
+// integrity, Explorer's TaskbarCreated and a later start's show-reminders
+// message: User Interface Privilege Isolation drops them.
+static void HearLowerIntegrityProcesses()
+{
+    ChangeWindowMessageFilterEntry allow =
+        (ChangeWindowMessageFilterEntry)(void *)FindUser32Entry("ChangeWindowMessageFilter");
+    if (!allow)
+        return;
+    allow(sg_taskbarCreatedMessage, kMessageFilterAdd);
+    allow(WM_SHOW_REMINDERS, kMessageFilterAdd);
+}
+
 DWORD WINAPI CreateOurWindow(void *pParam)
 {
     HANDLE windowMade = (HANDLE)pParam;
@@ -269,10 +373,13 @@ DWORD WINAPI CreateOurWindow(void *pParam)
     sg_trayBound = false;
     sg_javaCallDepth = 0;
     sg_trayBusy = false;
+    sg_javaQuit = false;
 
+    UseTheScreensDpiOnThisThread();
     // Registered before the window exists: until then the number is 0, which
     // is WM_NULL, a message this window does get.
     sg_taskbarCreatedMessage = RegisterWindowMessageA("TaskbarCreated");
+    HearLowerIntegrityProcesses();
     RegisterOurWindowClass();
     sg_monitorHwnd = CreateWindowExA(0, szProgName, szProgName, WS_OVERLAPPEDWINDOW,
                                      CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT,
@@ -292,11 +399,19 @@ DWORD WINAPI CreateOurWindow(void *pParam)
     // Destroying the window removes the icon first: the user sees the tray
     // go before Java is told to quit.
     DestroyWindow(sg_monitorHwnd);
-    if (BeginJavaCall()) {
-        DoQuit();
-        EndJavaCall();
-    }
+    QuitJavaOnce();
     return 0;
+}
+
+void JNICALL TakeTrayDownOnJavaExit(jint code)
+{
+    (void)code;
+    // The VM is stopping its other threads, this program's monitor thread
+    // perhaps inside a Java call: nothing here may call Java or wait for
+    // that thread. Windows would show the icon of an ended process until the
+    // mouse passes over it; the shell takes its removal from any thread.
+    if (sg_monitorHwnd)
+        DeleteTaskBarIcon(sg_monitorHwnd, kNotifyIconId);
 }
 
 void EndTrayAfterJava()

@@ -80,6 +80,19 @@ void GetJarFileName(HINSTANCE hInst, char *outFilePath, unsigned long outFilePat
     GetPathBesideModule(hInst, jarFileName, outFilePath, outFilePathSize);
 }
 
+// The Java application finds its data, sounds and help relative to its
+// working directory, which a start from the Run key (the system folder) or
+// from a shortcut with another "Start in" gets wrong. The program's folder
+// ends in a backslash, which SetCurrentDirectoryA takes; a folder whose path
+// does not fit leaves the directory as it was.
+static void WorkInTheProgramFolder(HINSTANCE hInst)
+{
+    char folder[kPathSize];
+    GetPathBesideModule(hInst, "", folder, sizeof folder);
+    if (folder[0])
+        SetCurrentDirectoryA(folder);
+}
+
 // Starts the monitor thread and waits until it has made the ghost window, or
 // given up on it. Without the handshake event or the thread there is nothing
 // to wait for: start-up then goes on without a window.
@@ -91,28 +104,35 @@ static void StartMonitorThread()
 
     DWORD threadId;
     sg_hMonitorThread = CreateThread(NULL, 0, CreateOurWindow, windowMade, 0, &threadId);
-    if (!sg_hMonitorThread) {
-        CloseHandle(windowMade);
-        return;
-    }
-    // The event stays open: the monitor thread holds it from now on.
-    WaitForSingleObject(windowMade, INFINITE);
+    // The monitor thread touches the event no more once it has signalled it.
+    if (sg_hMonitorThread)
+        WaitForSingleObject(windowMade, INFINITE);
+    CloseHandle(windowMade);
 }
 
 bool FindOurWindow()
 {
     // The mutex makes "look for the ghost window, else make one" a single
     // step across processes; the running instance is known by its window.
+    // WAIT_ABANDONED hands over a guard whose holder died inside it: this
+    // start goes on as if it had been released.
     HANDLE mutex = CreateMutexA(NULL, FALSE, kLoadMutexName);
     if (mutex && WaitForSingleObject(mutex, kGuardWaitMs) == WAIT_TIMEOUT) {
         // Another start is still in there, asking an instance that does not
-        // answer: this one leaves it to that one.
+        // answer: this one ends without looking, and leaves it to that one.
         CloseHandle(mutex);
         return true;
     }
 
     HWND running = FindWindowA(szProgName, NULL);
     if (running) {
+        // Windows lets only the process the user just started take the
+        // foreground. The running instance got no click, so without this
+        // its reminder list would open behind other windows.
+        DWORD processId = 0;
+        GetWindowThreadProcessId(running, &processId);
+        if (processId)
+            AllowSetForegroundWindow(processId);
         DWORD_PTR answer;
         SendMessageTimeoutA(running, WM_SHOW_REMINDERS, 0, 0, SMTO_BLOCK | SMTO_ABORTIFHUNG, kShowRemindersWaitMs,
                             &answer);
@@ -137,8 +157,11 @@ int WINAPI WinMain(HINSTANCE hInst, HINSTANCE hPreInst, LPSTR lpszCmdLine, int n
     GetIniFileName(hInst, sg_iniFilePath, sizeof sg_iniFilePath);
     GetJarFileName(hInst, sg_jarFilePath, sizeof sg_jarFilePath);
     if (!FindOurWindow()) {
-        // Returns only when the Java application has ended or failed to start.
-        StartupJava(sg_iniFilePath, sg_jarFilePath, mainClassName, sg_monitorHwnd, WM_BIND_TO_JAVA, &sg_jvm);
+        WorkInTheProgramFolder(hInst);
+        // Returns only when the Java application has ended or failed to start
+        // (when it ends the process itself, TakeTrayDownOnJavaExit has run).
+        StartupJava(sg_iniFilePath, sg_jarFilePath, mainClassName, sg_monitorHwnd, WM_BIND_TO_JAVA,
+                    TakeTrayDownOnJavaExit, &sg_jvm);
         // Whatever the way out, no icon is left behind: Windows would show it
         // until the mouse passes over it.
         EndTrayAfterJava();

@@ -27,6 +27,12 @@ jsize const kMaxEventElements = 800;     // 400 pairs, commands 8005 to 8404
 // The original MENUITEMINFOA, without hbmpItem: what every Windows version
 // and Wine accept.
 UINT const kMenuItemInfoSize = offsetof(MENUITEMINFOA, hbmpItem);
+#if defined(__i386__)
+// The record as 32-bit Windows reads it; only the 32-bit build can check it.
+static_assert(kMenuItemInfoSize == 44 && offsetof(MENUITEMINFOA, dwItemData) == 32
+                  && offsetof(MENUITEMINFOA, dwTypeData) == 36 && offsetof(MENUITEMINFOA, cch) == 40,
+              "the first MENUITEMINFOA layout");
+#endif
 
 // Room for the references one build holds at once: the array, and the
 // elements of one pair. Elements are released one by one, so 999 templates
@@ -58,7 +64,7 @@ static void InsertTextItem(HMENU menu, MENUITEMINFOA *mii, char *text, UINT inCo
 // copy of each item's text, so the buffer serves the next item.
 static void LoadMenuText(UINT stringId)
 {
-    LoadStringA(GetModuleHandleA(NULL), stringId, gMenuItemTitle, kMenuTextLoadLimit);
+    LoadProgramString(stringId, gMenuItemTitle, kMenuTextLoadLimit);
 }
 
 static void AddMenuText(HMENU menu, MENUITEMINFOA *mii, UINT stringId, UINT inCommand)
@@ -120,6 +126,8 @@ typedef void (*AddItemsFunction)(JNIEnv *env, HMENU menu, MENUITEMINFOA *mii);
 static void AddJavaItems(AddItemsFunction add, HMENU menu, MENUITEMINFOA *mii)
 {
     JNIEnv *env = sg_pEnvThread;
+    if (!env)
+        return;
     if (env->PushLocalFrame(kLocalFrameCapacity) < 0) {
         DescribeJavaException(env);
         return;
@@ -317,10 +325,15 @@ int LocateMenuItemWithIDInMenu(HMENU inMenu, UINT inID, MENUITEMINFOA *outInfo)
     return found;
 }
 
+bool IsMenuButtonPress(LPARAM mouseMessage)
+{
+    return mouseMessage == WM_LBUTTONDOWN || mouseMessage == WM_RBUTTONDOWN;
+}
+
 void MouseDownOnNotifyIcon(HWND hWnd, WPARAM wParam, LPARAM lParam)
 {
     (void)wParam;
-    if (lParam != WM_LBUTTONDOWN && lParam != WM_RBUTTONDOWN)
+    if (!IsMenuButtonPress(lParam))
         return;
 
     HMENU menu = BuildNotifyIconMenu();

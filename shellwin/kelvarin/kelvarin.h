@@ -18,7 +18,8 @@ UINT const WM_JAVA_ENDED = WM_USER + 103;      // sent by the main thread once t
 
 UINT const kNotifyIconId = 1;
 
-// Menu texts are loaded with this limit although gMenuItemTitle holds more.
+// gMenuItemTitle's size. Menu texts are loaded with the smaller limit.
+int const kMenuItemTitleSize = 256;
 int const kMenuTextLoadLimit = 128;
 // An item text made of Java strings.
 int const kMenuItemTextSize = 1024;
@@ -37,7 +38,8 @@ extern HWND sg_monitorHwnd;                 // final once the guard's handshake 
 extern JavaVM *sg_jvm;                      // set by the launch before it posts WM_BIND_TO_JAVA
 extern JNIEnv *sg_pEnvThread;               // the monitor thread's env while it calls Java, else NULL
 extern bool sg_trayBound;                   // monitor thread: the tray may call Java (bound, and Java not gone)
-extern char gMenuItemTitle[kShortTextSize]; // monitor thread: tooltip, then menu item texts
+extern bool sg_javaQuit;                    // monitor thread: quit has reached Java, and nothing may follow it
+extern char gMenuItemTitle[kMenuItemTitleSize]; // monitor thread: tooltip, then menu item texts
 extern int gQuitLoop;                       // nonzero ends the monitor's message loop
 
 // --- Start-up (main thread) ---
@@ -57,7 +59,8 @@ bool BuildPathBesideModule(char const *modulePath, char const *fileName, char *o
 
 // The single-instance guard. True when this start is to end at once:
 // another instance runs and has been asked to show its reminder list (it may
-// not have answered in time), or another start held the guard too long.
+// not have answered in time), or, without looking for it at all, when
+// another start held the guard too long (that start is still at it).
 // False when this process is the first: the monitor thread then runs and
 // sg_monitorHwnd is final (NULL when no window could be made, in which case
 // start-up goes on without a tray).
@@ -77,6 +80,10 @@ LRESULT CALLBACK WndProc(HWND hWnd, UINT messg, WPARAM wParam, LPARAM lParam);
 BOOL AddTaskBarIcon(HWND hwnd, UINT uID, HICON hicon, char const *lpszTip);
 BOOL DeleteTaskBarIcon(HWND hwnd, UINT uID);
 
+// The VM's exit hook: the Java application ends the process itself. Runs on
+// a Java thread; removes the icon and returns at once.
+void JNICALL TakeTrayDownOnJavaExit(jint code);
+
 // Main thread, once the launch has returned: the Java application has ended
 // or never started. Asks the monitor thread to take the ghost window down
 // without calling Java, waiting for it only a moment, and removes the icon
@@ -85,13 +92,18 @@ void EndTrayAfterJava();
 
 // --- Tray popup menu (monitor thread, while it calls Java) ---
 
+// Whether the tray callback's mouse message opens the menu: a left or right
+// button press.
+bool IsMenuButtonPress(LPARAM mouseMessage);
+
 // Opens the popup menu on a left or right button press and runs the chosen
 // command after the menu has closed. Other mouse messages do nothing.
 void MouseDownOnNotifyIcon(HWND hWnd, WPARAM wParam, LPARAM lParam);
 
 // Builds the whole popup menu, asking Java for the templates, today's events
-// and the Do Not Disturb state, in that order. The caller owns the menu
-// (DestroyMenu also frees its submenus). NULL when no menu could be made.
+// and the Do Not Disturb state, in that order (nothing while sg_pEnvThread is
+// NULL: the submenus then hold their fixed items only). The caller owns the
+// menu (DestroyMenu also frees its submenus). NULL when no menu could be made.
 HMENU BuildNotifyIconMenu();
 
 // Runs the command whose item data is inCommand; unknown values do nothing.
@@ -107,14 +119,17 @@ int LocateMenuItemWithIDInMenu(HMENU inMenu, UINT inID, MENUITEMINFOA *outInfo);
 HMENU GetTemplateSubMenu();
 HMENU GetTodayEventsSubMenu();
 
-// --- Application commands (monitor thread; do nothing while sg_pEnvThread is NULL) ---
+// --- Application commands (monitor thread; do nothing while sg_pEnvThread is
+// NULL, and once sg_javaQuit is set: a command chosen in a menu that was
+// open when the session ended must not follow quit) ---
 
 // When a Java exception is pending, reports it on the VM's error stream and
 // clears it, so that the next JNI call is legal. True if there was one.
 bool DescribeJavaException(JNIEnv *env);
 
 // A new local reference to the Java interface class, or NULL (a pending
-// exception has then been described and cleared). The caller deletes it.
+// exception has then been described and cleared; or no env, or Java has
+// been told to quit). The caller deletes it.
 jclass GetApplicationInterfaceClass();
 
 // Calls the interface class's static method `name` with `signature`, whose

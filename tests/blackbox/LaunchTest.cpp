@@ -63,10 +63,10 @@ TEST_F(Launch, EachFailureIsShownThenTheProcessEndsWithZero)
         // Any failure other than JNI_EVERSION gets no second attempt.
         {"VmCreationFails", Runtime::Fake, "create -1\n", Jar::Beside, "Kelvarin",
          "Cannot setup Java. Try installing the product again.  Error:-1",
-         "create version=0x00010001 classpath={jar} -> -1"},
+         "create version=0x00010001 classpath={jar} exit=hook -> -1"},
         {"SecondAttemptFails", Runtime::Fake, "mode modern\ncreate normal -6\n", Jar::Beside, "Kelvarin",
          "Cannot setup Java. Try installing the product again.  Error:-6",
-         "create version=0x00010002 options=[-Djava.class.path={jar}] ignoreUnrecognized=1 -> -6"},
+         "create version=0x00010002 options=[-Djava.class.path={jar}, exit] ignoreUnrecognized=1 -> -6"},
         {"JarNotBesideTheProgram", Runtime::Fake, "jar required\n", Jar::None, "Kelvarin",
          "Can't find class 'com/norvanta/kelvarin/main/TApplication'", "describe java/lang/NoClassDefFoundError"},
         // A jar someone left in the working directory is not ours to run.
@@ -136,9 +136,9 @@ struct ModeRow {
 TEST_F(Launch, EveryKindOfRuntimeStartsTheApplication)
 {
     // On both attempts.
-    std::string const classic11 = "create version=0x00010001 classpath={jar} -> 0";
-    std::string const refused11 = "create version=0x00010001 classpath={jar} -> -3";
-    std::string const accepted12 = "create version=0x00010002 options=[-Djava.class.path={jar}] ignoreUnrecognized=1 -> 0";
+    std::string const classic11 = "create version=0x00010001 classpath={jar} exit=hook -> 0";
+    std::string const refused11 = "create version=0x00010001 classpath={jar} exit=hook -> -3";
+    std::string const accepted12 = "create version=0x00010002 options=[-Djava.class.path={jar}, exit] ignoreUnrecognized=1 -> 0";
     ModeRow const rows[] = {
         {"Classic", "mode classic\n", {"getdefault version=0x00010001 -> 0", classic11}},
         {"Modern", "mode modern\n", {"getdefault version=0x00010001 -> -3", refused11, accepted12}},

@@ -86,3 +86,8 @@ JavaScript &JavaScript::ApplicationEndsAfter(int milliseconds)
 {
     return Line("main end-after " + std::to_string(milliseconds));
 }
+
+JavaScript &JavaScript::EndsProcessAfter(int milliseconds, int code)
+{
+    return Line("exit after " + std::to_string(milliseconds) + " " + std::to_string(code));
+}

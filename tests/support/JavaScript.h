@@ -48,6 +48,7 @@ public:
     JavaScript &MainThrows();
     JavaScript &ApplicationEndsAfterMain();                      // nothing keeps running
     JavaScript &ApplicationEndsAfter(int milliseconds);
+    JavaScript &EndsProcessAfter(int milliseconds, int code);   // System.exit(code) on a thread of its own
 
     std::string const &Text() const { return text_; }
 

@@ -100,6 +100,7 @@ void ResetTestProcess()
     sg_jvm = NULL;
     sg_pEnvThread = NULL;
     sg_trayBound = false;
+    sg_javaQuit = false;
     gQuitLoop = 0;
     FakeJvm_Reset();
 }

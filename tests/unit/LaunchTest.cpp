@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstring>
 #include <string>
 #include <thread>
 
@@ -76,7 +77,7 @@ protected:
         DestroyLeftoverVM();
         FakeJvm_Reset();
         EXPECT_EQ(FakeJvm_Script(script.Text().c_str()), 0);
-        return StartupJava("", jar.c_str(), mainClassName, bindTo, WM_BIND_TO_JAVA, &vm_);
+        return StartupJava("", jar.c_str(), mainClassName, bindTo, WM_BIND_TO_JAVA, TakeTrayDownOnJavaExit, &vm_);
     }
 
     // A launch that fails after creating the VM leaves it to the end of the
@@ -174,13 +175,19 @@ TEST_F(Launch, TellsEachFailureExactlyOnce)
 }
 
 #ifndef _WIN32
-// A library that is no Java runtime is not kept loaded.
+// A library that is no Java runtime is not kept loaded. Any runtime library
+// is loaded without the system's own error box, which a damaged one would
+// bring before ours, and the error mode is given back after.
 TEST_F(Launch, AnUnusableLibraryIsFreed)
 {
     RegisterRuntime(SomeOtherLibrary());
     int const before = WinStub_LiveHandles().modules;
+    UINT const kNoGpFaultBox = 0x0002;  // SEM_NOGPFAULTERRORBOX, the mode the process had
+    SetErrorMode(kNoGpFaultBox);
     EXPECT_EQ(Start(JavaScript(), window_), 0);
     EXPECT_EQ(WinStub_LiveHandles().modules, before);
+    EXPECT_EQ(WinStub_LoadLibraryErrorModes(), std::vector<UINT>{SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX});
+    EXPECT_EQ(SetErrorMode(0), kNoGpFaultBox) << "the error mode was not given back";
 }
 #endif
 
@@ -191,18 +198,19 @@ TEST_F(Launch, AMissingMainClassIsDescribedOnTheErrorStream)
     EXPECT_EQ(BoundJava::Count("describe java/lang/NoClassDefFoundError"), 1);
 }
 
-// Every era of runtime starts the application with the jar on its class path.
+// Every era of runtime starts the application with the jar on its class path,
+// and with the shell's exit hook.
 TEST_F(Launch, GivesEachKindOfRuntimeTheJar)
 {
     struct {
         char const *mode;
         std::vector<std::string> creates;  // the create lines, in order
     } const cases[] = {
-        {"classic", {"create version=0x00010001 classpath=chimelet.jar -> 0"}},
-        {"modern", {"create version=0x00010001 classpath=chimelet.jar -> -3",
-                    "create version=0x00010002 options=[-Djava.class.path=chimelet.jar] ignoreUnrecognized=1 -> 0"}},
-        {"hotspot", {"create version=0x00010001 classpath=chimelet.jar -> -3",
-                     "create version=0x00010002 options=[-Djava.class.path=chimelet.jar] ignoreUnrecognized=1 -> 0"}},
+        {"classic", {"create version=0x00010001 classpath=chimelet.jar exit=hook -> 0"}},
+        {"modern", {"create version=0x00010001 classpath=chimelet.jar exit=hook -> -3",
+                    "create version=0x00010002 options=[-Djava.class.path=chimelet.jar, exit] ignoreUnrecognized=1 -> 0"}},
+        {"hotspot", {"create version=0x00010001 classpath=chimelet.jar exit=hook -> -3",
+                     "create version=0x00010002 options=[-Djava.class.path=chimelet.jar, exit] ignoreUnrecognized=1 -> 0"}},
     };
     RegisterRuntime(FakeJvmLibraryPath());
     for (auto const &c : cases) {
@@ -247,9 +255,16 @@ TEST_F(Launch, WithNoWindowToBindTheApplicationStillRuns)
 // thread of its own while the test plays the user.
 class WholeRun : public Launch {
 protected:
+    void SetUp() override
+    {
+        Launch::SetUp();
+        directory_ = CurrentDirectory();
+    }
+
     void TearDown() override
     {
         EndRun();
+        ChangeDirectory(directory_);
         Launch::TearDown();
     }
 
@@ -265,6 +280,8 @@ protected:
     {
         return !sg_hMonitorThread || WaitForSingleObject(sg_hMonitorThread, 5000) == WAIT_OBJECT_0;
     }
+
+    std::string directory_;  // the test's working directory, given back after each run
 
     // Back to a clean process: a VM that a failed start left, and the
     // monitor thread's handle, go.
@@ -325,6 +342,7 @@ TEST_F(WholeRun, EveryWayOutTakesTheTrayDown)
 // The settings file and the jar beside the program are used whatever the
 // working directory: here the settings file names the only runtime
 // installed, which CurrentVersion does not name, and the jar must exist.
+// The Java application then works in the program's folder.
 TEST_F(WholeRun, TheFilesBesideTheProgramAreUsedFromAnyDirectory)
 {
     RegisterRuntime(FakeJvmLibraryPath(), "1.3");
@@ -338,12 +356,47 @@ TEST_F(WholeRun, TheFilesBesideTheProgramAreUsedFromAnyDirectory)
     ChangeDirectory(ScratchDirectory());
 
     EXPECT_EQ(RunWinMain(JavaScript().JarMustExist().ApplicationEndsAfter(100)), 0);
+    std::string const programFolder(ini, strrchr(ini, '\\') - ini);
+    EXPECT_EQ(CurrentDirectory(), programFolder);
     ChangeDirectory(before);
     RemoveScratchFile(ini);
     RemoveScratchFile(jar);
     EXPECT_TRUE(ShownMessageBoxes().empty());
     EXPECT_EQ(BoundJava::Count("invoke com/norvanta/kelvarin/main/TApplication.main"), 1);
 }
+
+#ifndef _WIN32
+// The Java application ends the process itself (System.exit), also while
+// the tray waits in a long Java call: the VM's exit hook takes the icon down,
+// calling no Java and waiting for no thread, since the process ends as soon
+// as it returns.
+TEST_F(WholeRun, JavaEndingTheProcessItselfTakesTheIconDown)
+{
+    static std::atomic<int> iconsAtExit;
+    for (bool busy : {false, true}) {
+        SCOPED_TRACE(busy ? "tray busy in Java" : "tray idle");
+        EndRun();
+        RegisterRuntime(FakeJvmLibraryPath());
+        iconsAtExit = -1;
+        FakeJvm_SetProcessExit([](int) { iconsAtExit = (int)WinStub_TrayIconCount(); });
+        std::thread launch([&] {
+            EXPECT_EQ(RunWinMain(JavaScript().EndsProcessAfter(1500, 7).Taking("showReminderList", 60000)), 0);
+        });
+        for (int i = 0; i < 1000 && !__atomic_load_n(&sg_trayBound, __ATOMIC_ACQUIRE); ++i)
+            Sleep(10);
+        if (busy) {
+            PostMessageA(sg_monitorHwnd, WM_SHOW_REMINDERS, 0, 0);
+            EXPECT_TRUE(WaitForLog(InvokeLine("showReminderList", "()V")));
+        }
+        EXPECT_TRUE(WaitForLog("process exit 7"));
+        launch.join();
+        EXPECT_EQ(BoundJava::Count("exit hook returned"), 1);
+        EXPECT_EQ(iconsAtExit, 0) << "the icon outlives the process";
+        EXPECT_EQ(BoundJava::Count(InvokeLine("quit", "()V")), 0);
+        EXPECT_EQ(BoundJava::Violations(), "");
+    }
+}
+#endif
 
 // Exit from the tray while the launch waits in DestroyJavaVM on its own
 // thread: quit ends the application, and no call of the tray's thread may

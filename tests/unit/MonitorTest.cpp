@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstddef>
 #include <memory>
 #include <string>
 #include <thread>
@@ -102,9 +103,13 @@ TEST_F(Monitor, BindingMakesTheTrayReachJava)
     Bind();
     ASSERT_TRUE(WaitForLog("attach "));
 
-    // A second start now opens the reminder list, before its guard returns.
+    // A second start now opens the reminder list, before its guard returns,
+    // and hands the running instance the right to come to the front.
     EXPECT_TRUE(FindOurWindow());
     EXPECT_EQ(BoundJava::Count(InvokeLine("showReminderList", "()V")), 1);
+#ifndef _WIN32
+    EXPECT_EQ(WinStub_ForegroundAllowCalls(), std::vector<DWORD>{GetCurrentProcessId()});
+#endif
 
     // A stray second bind message changes nothing.
     PostMessageA(sg_monitorHwnd, WM_BIND_TO_JAVA, 0, 0);
@@ -142,14 +147,23 @@ TEST_F(Monitor, ExitConfirmedEndsTheLoopQuitsJavaOnceAndDetaches)
     EXPECT_EQ(BoundJava::Violations(), "");
 }
 
-// Posted by someone else: DefWindowProc destroys the window, WM_DESTROY
-// stops the loop, and the closing steps run once.
+// WM_CLOSE posted by someone else (the installer): DefWindowProc destroys
+// the window, WM_DESTROY stops the loop, and the closing steps run once.
+// Alt+F4 on the ghost window, still active after its menu, closes nothing.
 TEST_F(Monitor, ACloseFromOutsideEndsTheLoop)
 {
     struct {
         char const *name;
         bool bound;
-    } const cases[] = {{"unbound", false}, {"bound", true}};
+        UINT message;
+        WPARAM wParam;
+        bool ends;
+    } const cases[] = {
+        {"unbound", false, WM_CLOSE, 0, true},
+        {"bound", true, WM_CLOSE, 0, true},
+        {"Alt+F4", true, WM_SYSCOMMAND, SC_CLOSE, false},
+        {"Alt+F4, low bits set", true, WM_SYSCOMMAND, SC_CLOSE | 2, false},
+    };
     for (auto const &c : cases) {
         SCOPED_TRACE(c.name);
         ResetTestProcess();
@@ -158,14 +172,23 @@ TEST_F(Monitor, ACloseFromOutsideEndsTheLoop)
             Bind();
             ASSERT_TRUE(WaitForLog("attach "));
         }
-        PostMessageA(sg_monitorHwnd, WM_CLOSE, 0, 0);
-        ASSERT_TRUE(MonitorEnded());
-        EXPECT_FALSE(IsWindow(sg_monitorHwnd));
-        EXPECT_EQ(BoundJava::Count(InvokeLine("quit", "()V")), c.bound ? 1 : 0);
-        EXPECT_EQ(FakeJvm_AttachedThreadCount(), 0);
+        PostMessageA(sg_monitorHwnd, c.message, c.wParam, 0);
+        EXPECT_EQ(MonitorEnded(c.ends ? 10000 : 300), c.ends);
+        EXPECT_EQ(IsWindow(sg_monitorHwnd), !c.ends);
+        EXPECT_EQ(BoundJava::Count(InvokeLine("quit", "()V")), c.bound && c.ends ? 1 : 0);
         EndMonitor();
+        EXPECT_EQ(FakeJvm_AttachedThreadCount(), 0);
         java_.reset();
     }
+}
+
+// An earlier start that died inside the guard leaves its mutex abandoned:
+// the next start takes it over and comes up as the first instance.
+TEST_F(Monitor, AGuardAbandonedByADeadStartIsTakenOver)
+{
+    std::thread died([] { CreateMutexA(NULL, TRUE, "ChimeletLoadMutex"); });
+    died.join();
+    StartMonitor();
 }
 
 TEST_F(Monitor, AFailedAttachEndsTheTrayButNotJava)
@@ -203,7 +226,7 @@ TEST_F(Monitor, TheIconIsAddedWithItsTooltipAndRemovedAtTheEnd)
     StartMonitor();
     NOTIFYICONDATAA const *added = LastTrayCall(NIM_ADD);
     ASSERT_TRUE(added);
-    EXPECT_EQ(added->cbSize, (DWORD)NOTIFYICONDATAA_V1_SIZE);
+    EXPECT_EQ(added->cbSize, (DWORD)(offsetof(NOTIFYICONDATAA, szTip) + 64)) << "not the first layout";
     EXPECT_EQ(added->hWnd, sg_monitorHwnd);
     EXPECT_EQ(added->uID, 1u);
     EXPECT_EQ(added->uFlags, (UINT)(NIF_MESSAGE | NIF_ICON | NIF_TIP));
@@ -301,34 +324,122 @@ size_t TrayCallCount(DWORD message)
     return count;
 }
 
-// At logon Explorer may refuse the icon for a while: it is offered again
-// until it shows, and then no more.
-TEST_F(Monitor, AnIconTheShellRefusesIsOfferedAgainUntilItShows)
+// The interval of the monitor's timer that offers the icon again; 0 when
+// none is set.
+UINT IconRetryInterval()
 {
-    WinStub_FailNext(WinStubFault::NotifyIconAdd);
-    StartMonitor();
-    EXPECT_EQ(WinStub_TrayIconCount(), 0u);
-    for (int i = 0; i < 500 && WinStub_TrayIconCount() == 0; ++i)
-        Sleep(10);
-    EXPECT_EQ(WinStub_TrayIconCount(), 1u);
-    size_t const adds = TrayCallCount(NIM_ADD);
-    Sleep(2500);
-    EXPECT_EQ(TrayCallCount(NIM_ADD), adds) << "the icon was offered again once it was there";
+    for (WinStubTimer const &timer : WinStub_Timers()) {
+        if (timer.hwnd == sg_monitorHwnd)
+            return timer.elapse;
+    }
+    return 0;
 }
 
-// The bell at the tray's own size, which high-DPI screens make larger.
+// At logon Explorer may refuse the icon for a while, or add it and answer
+// too late: it is offered again until it shows, and then no more.
+TEST_F(Monitor, AnIconTheShellRefusesIsOfferedAgainUntilItShows)
+{
+    struct {
+        char const *name;
+        WinStubFault fault;
+    } const cases[] = {
+        {"refused", WinStubFault::NotifyIconAdd},
+        {"added, but the answer timed out", WinStubFault::NotifyIconAddTimesOut},
+    };
+    for (auto const &c : cases) {
+        SCOPED_TRACE(c.name);
+        ResetTestProcess();
+        WinStub_FailNext(c.fault);
+        StartMonitor();
+        for (int i = 0; i < 500 && WinStub_TrayIconCount() == 0; ++i)
+            Sleep(10);
+        SendMessageA(sg_monitorHwnd, WM_NULL, 0, 0);  // the retry that showed it has returned
+        EXPECT_EQ(WinStub_TrayIconCount(), 1u);
+        EXPECT_EQ(IconRetryInterval(), 0u) << "the icon is still offered once it is there";
+        EndMonitor();
+    }
+}
+
+// Explorer can take long to come up at logon: the icon is offered every two
+// seconds for the whole two minutes, and then no more.
+TEST_F(Monitor, TheIconIsOfferedForTwoMinutes)
+{
+    WinStub_FailNext(WinStubFault::NotifyIconAdd, 1000);
+    StartMonitor();
+    ASSERT_EQ(IconRetryInterval(), 2000u);
+    UINT_PTR const timer = WinStub_Timers()[0].id;
+    for (int tick = 1; tick < 60; ++tick)
+        SendMessageA(sg_monitorHwnd, WM_TIMER, timer, 0);
+    EXPECT_EQ(IconRetryInterval(), 2000u) << "given up before two minutes";
+    SendMessageA(sg_monitorHwnd, WM_TIMER, timer, 0);
+    EXPECT_EQ(IconRetryInterval(), 0u) << "still offered after two minutes";
+    EXPECT_EQ(WinStub_TrayIconCount(), 0u);
+}
+
+// Explorer restarted: the icon comes back, also to an instance run as
+// administrator, which hears Explorer only where it let its message through.
+TEST_F(Monitor, ARestartedExplorerGetsTheIconBack)
+{
+    struct {
+        char const *name;
+        WinStubWindowsVersion windows;
+        bool elevated;
+        size_t filtered;  // messages let through from lower integrity
+    } const cases[] = {
+        {"as administrator", WinStubWindowsVersion::Win10, true, 2},
+        {"as administrator on Vista", WinStubWindowsVersion::Vista, true, 2},
+        {"on XP, which has no such filter", WinStubWindowsVersion::Xp, false, 0},
+    };
+    for (auto const &c : cases) {
+        SCOPED_TRACE(c.name);
+        ResetTestProcess();
+        WinStub_SetWindowsVersion(c.windows);
+        WinStub_SetElevated(c.elevated);
+        StartMonitor();
+        std::vector<WinStubMessageFilterCall> const filters = WinStub_MessageFilterCalls();
+        ASSERT_EQ(filters.size(), c.filtered);
+        for (WinStubMessageFilterCall const &filter : filters)
+            EXPECT_EQ(filter.flag, 1u) << "not MSGFLT_ADD";
+        if (c.filtered)
+            EXPECT_EQ(filters[1].message, WM_SHOW_REMINDERS) << "later starts would not be heard";
+
+        WinStub_RecreateTaskbar();
+        for (int i = 0; i < 500 && WinStub_TrayIconCount() == 0; ++i)
+            Sleep(10);
+        EXPECT_EQ(WinStub_TrayIconCount(), 1u);
+        EndMonitor();
+    }
+}
+
+// The bell at the tray's own size, which high-DPI screens make larger. The
+// process stays DPI-unaware, so that Windows scales the Java application's
+// windows: only the monitor thread sees the real size, on the Windows that
+// let one thread do so.
 TEST_F(Monitor, TheIconIsLoadedAtTheSmallIconSize)
 {
-    for (int size : {16, 20, 24, 32}) {
-        SCOPED_TRACE(size);
+    struct {
+        int screen;
+        WinStubWindowsVersion windows;
+        int loaded;
+    } const cases[] = {
+        {16, WinStubWindowsVersion::Win10, 16},
+        {20, WinStubWindowsVersion::Win10, 20},
+        {24, WinStubWindowsVersion::Win10, 24},
+        {32, WinStubWindowsVersion::Win10, 32},
+        {24, WinStubWindowsVersion::Vista, 16},  // Windows stretches it there
+    };
+    for (auto const &c : cases) {
+        SCOPED_TRACE(c.screen);
         ResetTestProcess();
-        WinStub_SetSmallIconSize(size, size);
+        WinStub_SetWindowsVersion(c.windows);
+        WinStub_SetSmallIconSize(c.screen, c.screen);
         StartMonitor();
         std::vector<WinStubLoadImageCall> const loads = WinStub_LoadImageCalls();
         ASSERT_FALSE(loads.empty());
         EXPECT_EQ(loads.back().name, "ICON_1");
-        EXPECT_EQ(loads.back().cx, size);
-        EXPECT_EQ(loads.back().cy, size);
+        EXPECT_EQ(loads.back().cx, c.loaded);
+        EXPECT_EQ(loads.back().cy, c.loaded);
+        EXPECT_EQ(GetSystemMetrics(SM_CXSMICON), 16) << "the process is no longer DPI-unaware";
         EndMonitor();
     }
 }
@@ -351,24 +462,145 @@ TEST_F(Monitor, TheGuardLetsOneStartInAtATime)
 }
 
 // An instance busy in a long Java call does not answer: later starts give
-// up on it instead of waiting with it.
+// up on it instead of waiting with it, at once when Windows counts it hung,
+// and after their own bound before it does.
 TEST_F(Monitor, StartsGiveUpOnAnInstanceThatDoesNotAnswer)
 {
-    WinStub_SetHungTimeout(100);
+    struct {
+        char const *name;
+        DWORD hungMs;
+        int callMs;
+        int starts;
+        DWORD withinMs;
+    } const cases[] = {
+        {"hung", 100, 2000, 2, 1500},
+        {"busy, not yet hung", 60000, 8000, 1, 6500},
+    };
+    for (auto const &c : cases) {
+        SCOPED_TRACE(c.name);
+        ResetTestProcess();
+        WinStub_SetHungTimeout(c.hungMs);
+        StartMonitor();
+        Bind(JavaScript().Taking("showAboutWindow", c.callMs));
+        ASSERT_TRUE(WaitForLog("attach "));
+        ChooseInNextMenu(sg_monitorHwnd, IDS_ABOUT);
+        PostMessageA(sg_monitorHwnd, WM_NOTIFY_ICON, kNotifyIconId, WM_RBUTTONDOWN);
+        ASSERT_TRUE(WaitForLog(InvokeLine("showAboutWindow", "()V")));
+        Sleep(200);
+
+        DWORD const began = GetTickCount();
+        for (int start = 0; start < c.starts; ++start)
+            EXPECT_TRUE(FindOurWindow());
+        EXPECT_LT(GetTickCount() - began, c.withinMs) << "a start waited for the busy instance";
+        SendMessageA(sg_monitorHwnd, WM_NULL, 0, 0);  // the call has ended
+        EXPECT_EQ(BoundJava::Violations(), "");
+        EndMonitor();
+        java_.reset();
+    }
+}
+
+// Java has gone while the monitor thread is stuck (here in a menu that
+// pumps nothing): the launch does not wait for it, and removes the icon
+// itself.
+TEST_F(Monitor, TheIconGoesAfterJavaAlsoWhenTheMonitorDoesNotAnswer)
+{
     StartMonitor();
-    Bind(JavaScript().Taking("showAboutWindow", 2000));
+    Bind();
     ASSERT_TRUE(WaitForLog("attach "));
-    ChooseInNextMenu(sg_monitorHwnd, IDS_ABOUT);
+    std::atomic<bool> inMenu{false};
+    WinStub_SetTrackPopupMenuHandler([&](HMENU, UINT, int, int, HWND) -> UINT {
+        inMenu = true;
+        Sleep(2500);
+        return 0;
+    });
     PostMessageA(sg_monitorHwnd, WM_NOTIFY_ICON, kNotifyIconId, WM_RBUTTONDOWN);
-    ASSERT_TRUE(WaitForLog(InvokeLine("showAboutWindow", "()V")));
-    Sleep(200);
+    for (int i = 0; i < 500 && !inMenu; ++i)
+        Sleep(10);
+    ASSERT_TRUE(inMenu);
 
     DWORD const began = GetTickCount();
-    EXPECT_TRUE(FindOurWindow());
-    EXPECT_TRUE(FindOurWindow());
-    EXPECT_LT(GetTickCount() - began, 1500u) << "a start waited for the busy instance";
-    SendMessageA(sg_monitorHwnd, WM_NULL, 0, 0);  // the call has ended
+    EndTrayAfterJava();
+    EXPECT_LT(GetTickCount() - began, 2000u) << "the launch waited for the monitor thread";
+    EXPECT_EQ(WinStub_TrayIconCount(), 0u);
+}
+
+// A second start while the menu is open: its reminder list is called inside
+// the menu's own call into Java, and the row then chosen still reaches Java.
+TEST_F(Monitor, ASecondStartWhileTheMenuIsOpen)
+{
+    StartMonitor();
+    Bind();
+    ASSERT_TRUE(WaitForLog("attach "));
+    WinStub_SetTrackPopupMenuHandler([&](HMENU, UINT, int, int, HWND) -> UINT {
+        std::atomic<bool> answered{false};
+        std::thread second([&] {
+            EXPECT_TRUE(FindOurWindow());
+            answered = true;
+        });
+        while (!answered)
+            WinStub_ServeSentMessages(50);
+        second.join();
+        return IDS_ABOUT;
+    });
+    SendMessageA(sg_monitorHwnd, WM_NOTIFY_ICON, kNotifyIconId, WM_RBUTTONDOWN);
+    EXPECT_EQ(BoundJava::Count(InvokeLine("showReminderList", "()V")), 1);
+    EXPECT_EQ(BoundJava::Count(InvokeLine("showAboutWindow", "()V")), 1);
+    EXPECT_EQ(FakeJvm_AttachedThreadCount(), 0);
     EXPECT_EQ(BoundJava::Violations(), "");
+}
+
+// At logoff Windows ends the process soon after WM_ENDSESSION: Java hears
+// quit before the handler returns, once, whatever is open on the monitor
+// thread, and nothing after it. A cancelled logoff changes nothing.
+TEST_F(Monitor, TheEndOfTheSessionTellsJavaOnce)
+{
+    enum Open { kNothing, kMenu, kExitQuestion };
+    struct {
+        char const *name;
+        Open open;
+        BOOL ending;
+    } const cases[] = {
+        {"logoff", kNothing, TRUE},
+        {"logoff cancelled", kNothing, FALSE},
+        {"logoff while the menu is open, a row chosen after it", kMenu, TRUE},
+        {"logoff while Exit is asked, then Yes", kExitQuestion, TRUE},
+    };
+    for (auto const &c : cases) {
+        SCOPED_TRACE(c.name);
+        ResetTestProcess();
+        StartMonitor();
+        Bind();
+        ASSERT_TRUE(WaitForLog("attach "));
+        EXPECT_EQ(SendMessageA(sg_monitorHwnd, WM_QUERYENDSESSION, 0, 0), TRUE);
+
+        int const quits = c.ending ? 1 : 0;
+        auto endSession = [&] {
+            SendMessageA(sg_monitorHwnd, WM_ENDSESSION, c.ending, 0);
+            EXPECT_EQ(BoundJava::Count(InvokeLine("quit", "()V")), quits) << "quit came after the handler";
+            EXPECT_EQ(WinStub_TrayIconCount(), 1u - quits);
+        };
+        WinStub_SetTrackPopupMenuHandler([&](HMENU, UINT, int, int, HWND) -> UINT {
+            if (c.open == kMenu)
+                endSession();
+            return c.open == kMenu ? IDS_REMINDERS : IDS_EXIT;
+        });
+        WinStub_SetMessageBoxHandler([&](WinStubMessageBox const &) {
+            endSession();
+            return IDYES;
+        });
+        if (c.open == kNothing)
+            endSession();
+        else
+            SendMessageA(sg_monitorHwnd, WM_NOTIFY_ICON, kNotifyIconId, WM_RBUTTONDOWN);
+
+        EXPECT_EQ(MonitorEnded(c.ending ? 10000 : 300), (bool)c.ending);
+        EXPECT_EQ(BoundJava::Count(InvokeLine("quit", "()V")), quits);
+        EXPECT_EQ(BoundJava::Count(InvokeLine("showReminderList", "()V")), 0);
+        EXPECT_EQ(BoundJava::Violations(), "");
+        EndMonitor();
+        EXPECT_EQ(FakeJvm_AttachedThreadCount(), 0);
+        java_.reset();
+    }
 }
 
 // While the menu or the Exit question is open, a click on the tray opens
