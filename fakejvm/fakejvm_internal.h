@@ -337,6 +337,7 @@ unsigned long PlatformThreadKey();
 bool PlatformIsFile(const std::string &path);
 [[noreturn]] void PlatformExit(int code);
 const char *PlatformPathSeparator();
+std::string PlatformWorkingDirectory();  // as the platform names it; "" when unknown
 
 }  // namespace fakejvm
 

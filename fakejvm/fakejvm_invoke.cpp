@@ -490,7 +490,10 @@ extern "C" JNIEXPORT jint JNICALL JNI_CreateJavaVM(JavaVM **pvm, void **penv, vo
     ThreadRec *t = NewThread(st, "main", false, true);
     *pvm = &vb.vm;
     *penv = &t->env->env;
-    return answer(JNI_OK);
+    jint rc = answer(JNI_OK);
+    // The Java application's relative paths start here.
+    Log(st, "workdir " + PlatformWorkingDirectory());
+    return rc;
 }
 
 extern "C" JNIEXPORT jint JNICALL JNI_GetCreatedJavaVMs(JavaVM **vmBuf, jsize bufLen, jsize *nVMs) {

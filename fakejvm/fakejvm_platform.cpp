@@ -25,6 +25,12 @@ bool PlatformIsFile(const std::string &path) {
 
 const char *PlatformPathSeparator() { return ";"; }
 
+std::string PlatformWorkingDirectory() {
+    char dir[MAX_PATH * 4];
+    DWORD length = GetCurrentDirectoryA(sizeof dir, dir);
+    return length > 0 && length < sizeof dir ? std::string(dir, length) : std::string();
+}
+
 #else
 
 unsigned long PlatformThreadKey() { return static_cast<unsigned long>(syscall(SYS_gettid)); }
@@ -42,6 +48,11 @@ bool PlatformIsFile(const std::string &path) {
 }
 
 const char *PlatformPathSeparator() { return ":"; }
+
+std::string PlatformWorkingDirectory() {
+    char dir[4096];
+    return getcwd(dir, sizeof dir) ? std::string(dir) : std::string();
+}
 
 #endif
 
