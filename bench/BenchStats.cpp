@@ -147,9 +147,16 @@ void TimeCalls(std::vector<TimedCall> &calls, int reps, int warmup, std::functio
 {
     RunRounds(calls.size(), warmup + reps, [&](size_t entry, int round) {
         TimedCall &call = calls[entry];
-        Clock::time_point start = Clock::now();
-        call.run();
-        double us = MicrosecondsSince(start);
+        double us = 0;
+        std::function<void()> const timed = [&] {
+            Clock::time_point start = Clock::now();
+            call.run();
+            us = MicrosecondsSince(start);
+        };
+        if (call.place)
+            call.place(timed);
+        else
+            timed();
         if (round >= warmup)
             call.times.push_back(us);
     }, beforeRound);

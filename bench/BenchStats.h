@@ -62,11 +62,17 @@ void PrintFact(std::string const &name, std::string const &text);
 void RunRounds(size_t count, int rounds, std::function<void(size_t entry, int round)> const &run,
                std::function<bool(int round)> const &beforeRound = nullptr);
 
-// An in-process call to time, and its samples.
+// Runs what it is given, on some other thread, and returns once it has run.
+using Place = std::function<void(std::function<void()> const &)>;
+
+// An in-process call to time, and its samples. With a `place`, the call is
+// timed where the place runs it: the hand-over to another thread is no part
+// of the sample.
 struct TimedCall {
     std::string name;
     std::function<void()> run;
     std::vector<double> times;
+    Place place = nullptr;  // none: on the timing thread
 };
 
 // Times each call once a round (RunRounds) for warmup + reps rounds and

@@ -2,12 +2,15 @@
 // BuildNotifyIconMenu + DestroyMenu with the stand-in runtime bound, against
 // the same menu tree made directly with the menu calls (the floor), and, to
 // split the difference, the shell's build against a JNIEnv that costs
-// nothing (the lean env). Runs on the host against the Win32 stand-in and,
-// cross-built, under Wine.
+// nothing (the lean env). And a tray click as the monitor thread makes it:
+// on a thread of its own, attached to the stand-in for the click alone,
+// against the build on a thread left attached. Runs on the host against the
+// Win32 stand-in and, cross-built, under Wine.
 //
 //   chimelet_bench_menu [--reps N] [--warmup N]   time the largest data
 //   chimelet_bench_menu --check                   only check the instruments
-//   chimelet_bench_menu --only shell|floor|lean   time one build alone (for a
+//   chimelet_bench_menu --only shell|floor|lean|click|held
+//                                                 time one build alone (for a
 //                                                 profiler: nothing else runs)
 //
 // Before timing, the three builds are checked to make the very same menu
@@ -28,6 +31,7 @@
 #include "LeanJava.h"
 #include "MenuFloor.h"
 #include "TestSupport.h"
+#include "TrayThread.h"
 #include "fakejvm_control.h"
 #include "kelvarin.h"
 
@@ -154,11 +158,42 @@ int TimeLargestMenu(int reps, int warmup, char const *only)
     JNIEnv *lean = MakeLeanJava(AnswersFor(kLargest), *stand->functions);
     std::vector<MenuRow> const rows = ShellMenuRows();
 
+    // The click's thread and the one left attached. The VM waits for the
+    // latter when it is destroyed: it detaches before `java` goes.
+    CallThread clicking, holding;
+    JNIEnv *held = NULL;
+    if (clicking.Started() && holding.Started())
+        holding.Run([&] { sg_jvm->AttachCurrentThread((void **)&held, NULL); });
+    if (!held)
+        return Fail("no second thread attached to the stand-in", BoundJava::Violations());
+    struct Detach {
+        CallThread &thread;
+        ~Detach() { thread.Run([] { sg_jvm->DetachCurrentThread(); }); }
+    } detachHeld{holding};
+    std::string clicked;
+    clicking.Run([&] {
+        sg_jvm->AttachCurrentThread((void **)&sg_pEnvThread, NULL);
+        clicked = Describe(ShellMenuRows());
+        sg_pEnvThread = NULL;
+        sg_jvm->DetachCurrentThread();
+    });
+    sg_pEnvThread = stand;
+    if (clicked != Describe(rows))
+        return Fail("a click on a thread of its own builds another menu", clicked);
+
+    int const cpu = KeepOnOneCpu(-1);
+    clicking.Run([&] { KeepOnOneCpu(cpu); });
+    holding.Run([&] { KeepOnOneCpu(cpu); });
+    PrintFact("menu.cpu", cpu >= 0 ? "timing threads kept on CPU " + std::to_string(cpu) : "timing threads on any CPU");
+    Place const onClicking = [&](std::function<void()> const &call) { clicking.Run(call); };
+    Place const onHolding = [&](std::function<void()> const &call) { holding.Run(call); };
     // One opening each: build and destroy.
     std::vector<TimedCall> variants = {
         {"menu.shell", [&] { sg_pEnvThread = stand; DestroyMenu(BuildNotifyIconMenu()); }, {}},
         {"menu.floor", [&] { DestroyMenu(BuildFloorMenu(rows)); }, {}},
         {"menu.lean", [&] { sg_pEnvThread = lean; DestroyMenu(BuildNotifyIconMenu()); }, {}},
+        {"menu.click", [] { ClickAttached(); }, {}, onClicking},
+        {"menu.held", [&] { sg_pEnvThread = held; DestroyMenu(BuildNotifyIconMenu()); }, {}, onHolding},
     };
     if (only) {
         size_t chosen = 0;
@@ -196,6 +231,9 @@ int TimeLargestMenu(int reps, int warmup, char const *only)
     if (!only) {
         PrintRatio("menu.shell/floor", Summarize(PairedRatios(variants[0].times, variants[1].times)));
         PrintRatio("menu.lean/floor", Summarize(PairedRatios(variants[2].times, variants[1].times)));
+        PrintRatio("menu.click/floor", Summarize(PairedRatios(variants[3].times, variants[1].times)));
+        PrintRatio("menu.click/held", Summarize(PairedRatios(variants[3].times, variants[4].times)));
+        PrintRatio("menu.held/floor", Summarize(PairedRatios(variants[4].times, variants[1].times)));
     }
 
     violations += FakeJvm_ViolationCount();
@@ -211,8 +249,8 @@ int main(int argc, char **argv)
     int reps = 0;
     int warmup = 0;
     if (!ReadRepsAndWarmup(argc, argv, kDefaultReps, kDefaultWarmup,
-                           "chimelet_bench_menu [--reps N] [--warmup N] [--check | --only shell|floor|lean]", &reps,
-                           &warmup))
+                           "chimelet_bench_menu [--reps N] [--warmup N] [--check | --only shell|floor|lean|click|held]",
+                           &reps, &warmup))
         return 2;
 
     // Timing one build alone is for a profiler, which should see nothing

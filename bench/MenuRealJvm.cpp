@@ -2,7 +2,9 @@
 // stand-in runtime (host only): this machine's HotSpot runs chimelet.jar with
 // the largest data, and the shell's BuildNotifyIconMenu asks it as it would
 // ask any runtime. What a real VM's JNI costs per opening, next to what the
-// stand-in's costs.
+// stand-in's costs; and what a tray click costs as the monitor thread makes
+// it: on a thread that did not make the VM, attached for the click and
+// detached after it, against the same build on a thread left attached.
 //
 //   chimelet_bench_menu_realjvm [--reps N] [--warmup N] [--jvm <libjvm.so>] [--jar <chimelet.jar>]
 //
@@ -24,6 +26,7 @@
 #include "BenchStats.h"
 #include "MenuFloor.h"
 #include "TestSupport.h"
+#include "TrayThread.h"
 #include "kelvarin.h"
 
 using namespace bench;
@@ -122,9 +125,54 @@ int main(int argc, char **argv)
         return 1;
     }
 
+    // A click on a thread of its own, and the build alone on another that
+    // attached once and stays attached. Both must make the menu the VM's own
+    // thread made: a class the system class loader cannot find there would
+    // leave the lists out.
+    JNIEnv *const creator = sg_pEnvThread;
+    CallThread clicking, holding;
+    JNIEnv *held = NULL;
+    if (clicking.Started() && holding.Started())
+        holding.Run([&] { sg_jvm->AttachCurrentThread((void **)&held, NULL); });
+    if (!held) {
+        fprintf(stderr, "chimelet_bench_menu_realjvm: no second thread attached to the VM\n");
+        return 1;
+    }
+    std::string const expected = Describe(rows);
+    std::string clicked, built;
+    clicking.Run([&] {
+        if (sg_jvm->AttachCurrentThread((void **)&sg_pEnvThread, NULL) < 0)
+            return;
+        HMENU menu = BuildNotifyIconMenu();
+        clicked = Describe(ReadMenu(menu));
+        DestroyMenu(menu);
+        sg_pEnvThread = NULL;
+        sg_jvm->DetachCurrentThread();
+    });
+    holding.Run([&] {
+        sg_pEnvThread = held;
+        HMENU menu = BuildNotifyIconMenu();
+        built = Describe(ReadMenu(menu));
+        DestroyMenu(menu);
+    });
+    if (clicked != expected || built != expected) {
+        fprintf(stderr, "check failed: a second thread builds another menu\n%s\n",
+                (clicked != expected ? clicked : built).c_str());
+        return 1;
+    }
+
+    int const cpu = KeepOnOneCpu(-1);
+    clicking.Run([&] { KeepOnOneCpu(cpu); });
+    holding.Run([&] { KeepOnOneCpu(cpu); });
+    PrintFact("menu-realjvm.cpu",
+              cpu >= 0 ? "timing threads kept on CPU " + std::to_string(cpu) : "timing threads on any CPU");
+    Place const onClicking = [&](std::function<void()> const &call) { clicking.Run(call); };
+    Place const onHolding = [&](std::function<void()> const &call) { holding.Run(call); };
     std::vector<TimedCall> builds = {
-        {"menu-realjvm.shell", [] { DestroyMenu(BuildNotifyIconMenu()); }, {}},
+        {"menu-realjvm.shell", [&] { sg_pEnvThread = creator; DestroyMenu(BuildNotifyIconMenu()); }, {}},
         {"menu-realjvm.floor", [&] { DestroyMenu(BuildFloorMenu(rows)); }, {}},
+        {"menu-realjvm.click", [] { ClickAttached(); }, {}, onClicking},
+        {"menu-realjvm.held", [&] { sg_pEnvThread = held; DestroyMenu(BuildNotifyIconMenu()); }, {}, onHolding},
     };
     TimeCalls(builds, reps, warmup);
     PrintFact("menu-realjvm.vm", jvmPath);
@@ -133,6 +181,10 @@ int main(int argc, char **argv)
     for (TimedCall const &b : builds)
         PrintSamples(b.name, b.times);
     PrintRatio("menu-realjvm.shell/floor", Summarize(PairedRatios(builds[0].times, builds[1].times)));
+    PrintRatio("menu-realjvm.click/floor", Summarize(PairedRatios(builds[2].times, builds[1].times)));
+    PrintRatio("menu-realjvm.click/held", Summarize(PairedRatios(builds[2].times, builds[3].times)));
+    PrintRatio("menu-realjvm.held/floor", Summarize(PairedRatios(builds[3].times, builds[1].times)));
+    holding.Run([] { sg_jvm->DetachCurrentThread(); });
     // The VM's own threads keep running; ending the process ends them.
     fflush(stdout);
     _exit(0);

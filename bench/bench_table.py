@@ -83,6 +83,9 @@ def main():
     results, ratios, facts = read(path)
 
     rows = []
+    # Where a tray click was timed as the monitor thread makes it (attach,
+    # build, destroy, detach on a thread of its own), and what to call it.
+    clicks = []
 
     def row(label, shell, floor, ratio, target):
         a, b = results.get(shell), results.get(floor)
@@ -117,6 +120,17 @@ def main():
         row("↳ menu, host: the shell against a real VM (%s) running chimelet.jar" % label,
             "%s:menu-realjvm.shell" % where, "%s:menu-realjvm.floor" % where,
             "%s:menu-realjvm.shell/floor" % where, None)
+        row("↳ tray click, host, %s: attach, build, destroy, detach on a second thread, against the floor"
+            % label, "%s:menu-realjvm.click" % where, "%s:menu-realjvm.floor" % where,
+            "%s:menu-realjvm.click/floor" % where, None)
+        row("↳ tray click, host, %s: the same against the build alone on a thread left attached" % label,
+            "%s:menu-realjvm.click" % where, "%s:menu-realjvm.held" % where,
+            "%s:menu-realjvm.click/held" % where, None)
+        clicks.append(("host, " + label, "%s:menu-realjvm" % where))
+    row("↳ tray click, host stand-in: the same against the build alone on a thread left attached",
+        "host:menu.click", "host:menu.held", "host:menu.click/held", None)
+    row("↳ tray click, Wine stand-in: the same", "wine:menu.click", "wine:menu.held", "wine:menu.click/held", None)
+    clicks += [("host stand-in", "host:menu"), ("Wine stand-in", "wine:menu")]
     row("↳ start-up: until the window exists", "wine:start.chimelet.window", "wine:start.floor.window",
         "wine:start.chimelet/floor.window", None)
     steps = [
@@ -146,6 +160,14 @@ def main():
         print("| Chimelet.exe | %s bytes | imports: %s | | | | |" % (size or "?", imports or "?"))
 
     notes = []
+    shares = []
+    for label, prefix in clicks:
+        click, held = results.get(prefix + ".click"), results.get(prefix + ".held")
+        if click and held and click["median"] > 0:
+            cost = click["median"] - held["median"]
+            shares.append("%s %.0f µs (%.0f %%)" % (label, cost, 100.0 * cost / click["median"]))
+    if shares:
+        notes.append("attach + detach per click, its share of a click (medians): " + ", ".join(shares))
     if "host:menu.jni-calls" in facts:
         notes.append("JNI calls per opening: %s" % facts["host:menu.jni-calls"])
     if "wine:start.bound-after-icon-ms" in facts:
