@@ -154,10 +154,10 @@ def main():
     for line in rows:
         print(line)
 
-    size = facts.get("wine:chimelet.size")
-    imports = facts.get("wine:chimelet.imports")
+    size = facts.get("exe:chimelet.size")
+    imports = facts.get("exe:chimelet.imports")
     if size or imports:
-        print("| Chimelet.exe | %s bytes | imports: %s | | | | |" % (size or "?", imports or "?"))
+        print("| Chimelet.exe, 32-bit | %s bytes | imports: %s | | | | |" % (size or "?", imports or "?"))
 
     notes = []
     shares = []
@@ -168,6 +168,8 @@ def main():
             shares.append("%s %.0f µs (%.0f %%)" % (label, cost, 100.0 * cost / click["median"]))
     if shares:
         notes.append("attach + detach per click, its share of a click (medians): " + ", ".join(shares))
+    if "wine:arch" in facts:
+        notes.append("Wine rows from the %s build" % ("64-bit" if facts["wine:arch"] == "win64" else "32-bit"))
     if "host:menu.jni-calls" in facts:
         notes.append("JNI calls per opening: %s" % facts["host:menu.jni-calls"])
     if "wine:start.bound-after-icon-ms" in facts:
