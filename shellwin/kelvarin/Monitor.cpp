@@ -194,12 +194,13 @@ static void BindToJava(HWND hWnd)
     EndJavaCall();
 }
 
+// Unbinding the tray after quit is what makes quit the last call: no call
+// begins after it, and sg_javaQuit stops the commands of one under way.
 static void QuitJavaOnce()
 {
-    if (sg_javaQuit || !BeginJavaCall())
+    if (!BeginJavaCall())
         return;
     DoQuit();
-    // Java may be ending: the tray attaches no more.
     sg_javaQuit = true;
     sg_trayBound = false;
     EndJavaCall();

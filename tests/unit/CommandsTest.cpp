@@ -60,19 +60,31 @@ TEST_F(Commands, EachReachesItsJavaMethodOnce)
     EXPECT_EQ(BoundJava::Violations(), "");
 }
 
+// Before the tray is bound, and once Java has been told to quit (a row
+// chosen in a menu that was open when the session ended), neither a command
+// nor the menu's build reaches Java.
 TEST_F(Commands, DoNothingWhileTheTrayIsNotBound)
 {
-    BoundJava java(JavaScript().DoNotDisturb(1).Text());
-    ASSERT_TRUE(java.Started());
-    sg_pEnvThread = NULL;
-    for (CommandCase const &c : AllCommands()) {
-        SCOPED_TRACE(c.name);
-        c.run();
+    for (bool quitSent : {false, true}) {
+        SCOPED_TRACE(quitSent ? "after quit" : "not bound");
+        ResetTestProcess();
+        BoundJava java(JavaScript().DoNotDisturb(1).Text());
+        ASSERT_TRUE(java.Started());
+        if (quitSent)
+            sg_javaQuit = true;
+        else
+            sg_pEnvThread = NULL;
+        for (CommandCase const &c : AllCommands()) {
+            SCOPED_TRACE(c.name);
+            c.run();
+        }
+        DestroyMenu(BuildNotifyIconMenu());
+        EXPECT_EQ(AreRemindersSuspended(), 0);
+        EXPECT_EQ(GetApplicationInterfaceClass(), (jclass)NULL);
+        EXPECT_EQ(BoundJava::Count("invoke "), 0);
+        EXPECT_EQ(BoundJava::Count("findclass "), 0);
+        sg_javaQuit = false;
     }
-    EXPECT_EQ(AreRemindersSuspended(), 0);
-    EXPECT_EQ(GetApplicationInterfaceClass(), (jclass)NULL);
-    EXPECT_EQ(BoundJava::Count("invoke "), 0);
-    EXPECT_EQ(BoundJava::Count("findclass "), 0);
 }
 
 // Whatever Java lacks or throws, the next command works: no JNI call is
