@@ -51,6 +51,8 @@ bool StartsWith(std::string const &text, std::string const &prefix)
 
 }  // namespace
 
+DWORD const kQuietMs = Scaled(600);
+
 bool IsExitRaceViolation(std::string const &line)
 {
     return line.find("used after DestroyJavaVM") != std::string::npos;
@@ -145,7 +147,7 @@ DWORD BlackBoxTest::ExpectExit(Child *child, DWORD timeoutMs)
 {
     DWORD code = 0xDEAD;
     WaitResult result = WaitChild(child, timeoutMs, &code);
-    EXPECT_EQ(result, WaitResult::Exited) << "pid " << child->pid << " did not end within " << timeoutMs
+    EXPECT_EQ(result, WaitResult::Exited) << "pid " << child->pid << " did not end within " << Scaled(timeoutMs)
                                           << " ms; the watchdog ended it";
     return code;
 }
@@ -154,8 +156,9 @@ std::vector<MessageBoxFacts> BlackBoxTest::WatchUntilExit(Child *child, DWORD ti
 {
     std::vector<MessageBoxFacts> seen;
     std::vector<HWND> done = {answered};
+    DWORD const limit = Scaled(timeoutMs);
     DWORD start = GetTickCount();
-    while (ChildRunning(*child) && GetTickCount() - start < timeoutMs) {
+    while (ChildRunning(*child) && GetTickCount() - start < limit) {
         HWND box = FindMessageBox(NULL, child->pid);
         if (box && std::find(done.begin(), done.end(), box) == done.end()) {
             MessageBoxFacts facts = ReadMessageBox(box);
@@ -200,7 +203,7 @@ void BlackBoxTest::SyncWithMonitor(Child const &child)
     HWND ghost = FindGhostWindow(child.pid);
     ASSERT_TRUE(ghost != NULL);
     DWORD_PTR result = 0;
-    EXPECT_TRUE(SendMessageTimeoutA(ghost, WM_NULL, 0, 0, SMTO_NORMAL, kAppearMs, &result))
+    EXPECT_TRUE(SendMessageTimeoutA(ghost, WM_NULL, 0, 0, SMTO_NORMAL, Scaled(kAppearMs), &result))
         << "the monitor thread does not answer";
 }
 
@@ -219,7 +222,7 @@ void BlackBoxTest::PressMenuKeys(Child const &child, std::vector<WPARAM> const &
         ASSERT_FALSE(menus.empty()) << "the menu closed before key " << i;
         ASSERT_TRUE(PostMenuKey(menus.front(), (UINT)keys[i]));
         // Lets a submenu open before the next key, as for a person.
-        Sleep(40);
+        Sleep(Scaled(40));
     }
 }
 

@@ -24,7 +24,9 @@ namespace blackbox {
 
 using winrig::kAppearMs;
 using winrig::kExitMs;
-DWORD const kQuietMs = 600;  // how long "nothing happens" is watched
+// How long "nothing happens" is watched; stretched by the time scale, since
+// a slow machine is slow to do the wrong thing too.
+extern DWORD const kQuietMs;
 
 char const kInterface[] = "com/norvanta/kelvarin/data/TExternalDataInterface.";
 char const kInvokeInterface[] = "invoke com/norvanta/kelvarin/data/TExternalDataInterface.";

@@ -73,6 +73,26 @@ TEST_F(WinrigFiles, LinesAreCountedWhateverTheLineEnds)
     EXPECT_FALSE(WaitForLines(Dir() + "\\no-such-file.txt", "attach", 1, 50));
 }
 
+// A mistyped CHIMELET_TIME_SCALE must not shrink every wait to nothing: only
+// a whole number from 1 to 100 counts, anything else is 1. A bound stretched
+// past what a DWORD holds stays long, and a wait without end stays one.
+TEST(Winrig, TheTimeScaleTakesOnlyAWholeNumberFrom1To100)
+{
+    struct Row {
+        char const *text;
+        DWORD scale;
+    } const rows[] = {
+        {NULL, 1}, {"", 1},    {"1", 1},    {"3", 3},   {"100", 100}, {"0", 1},
+        {"101", 1}, {"-2", 1}, {"2.5", 1}, {" 3", 1}, {"3x", 1},     {"4294967299", 1},
+    };
+    for (Row const &row : rows) {
+        SCOPED_TRACE(row.text ? row.text : "(unset)");
+        EXPECT_EQ(ParseTimeScale(row.text), row.scale);
+    }
+    EXPECT_EQ(Scaled(INFINITE), INFINITE);
+    EXPECT_GE(Scaled(0xC0000000u), 0xC0000000u) << "a long bound wrapped round to a short one";
+}
+
 // A child that would run for a minute is ended by the watchdog, and says so;
 // one that ends by itself is reported with its own exit code.
 TEST_F(WinrigFiles, TheWatchdogEndsWhatDoesNotEnd)
@@ -83,7 +103,7 @@ TEST_F(WinrigFiles, TheWatchdogEndsWhatDoesNotEnd)
     DWORD code = 0;
     DWORD start = GetTickCount();
     EXPECT_EQ(WaitChild(&waiting, 300, &code), WaitResult::TimedOut);
-    EXPECT_LT(GetTickCount() - start, 10000u);
+    EXPECT_LT(GetTickCount() - start, Scaled(10000));
     EXPECT_EQ(code, 0xDEADu);
     EXPECT_FALSE(ChildRunning(waiting));
     EndChild(&waiting);

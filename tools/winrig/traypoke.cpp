@@ -138,7 +138,7 @@ int MenuKeys(int count, char **names)
         PostMenuKey(menus.front(), keys[i]);
         // The menu's loop takes the keys in order anyway; the pause lets a
         // submenu open before the next key, as it would for a person.
-        Sleep(60);
+        Sleep(Scaled(60));
     }
     return 0;
 }

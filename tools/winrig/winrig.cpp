@@ -78,6 +78,39 @@ bool SetText(HKEY key, char const *name, std::string const &value)
 
 }  // namespace
 
+// --- Waiting ---
+
+DWORD ParseTimeScale(char const *text)
+{
+    if (!text || !*text)
+        return 1;
+    DWORD scale = 0;
+    for (char const *c = text; *c; ++c) {
+        if (*c < '0' || *c > '9' || scale > 100)
+            return 1;
+        scale = scale * 10 + (DWORD)(*c - '0');
+    }
+    return scale >= 1 && scale <= 100 ? scale : 1;
+}
+
+DWORD TimeScale()
+{
+    static DWORD const scale = [] {
+        char text[16];
+        DWORD length = GetEnvironmentVariableA("CHIMELET_TIME_SCALE", text, sizeof text);
+        return ParseTimeScale(length > 0 && length < sizeof text ? text : NULL);
+    }();
+    return scale;
+}
+
+DWORD Scaled(DWORD ms)
+{
+    if (ms == INFINITE)
+        return INFINITE;
+    DWORD const scale = TimeScale();
+    return ms > (INFINITE - 1) / scale ? INFINITE - 1 : ms * scale;
+}
+
 // --- Windows of any process ---
 
 WindowFacts DescribeWindow(HWND hwnd)
@@ -122,7 +155,8 @@ std::string SendGetText(HWND hwnd, DWORD timeoutMs)
     char text[1024];
     DWORD_PTR copied = 0;
     text[0] = '\0';
-    if (!SendMessageTimeoutA(hwnd, WM_GETTEXT, sizeof text, (LPARAM)text, SMTO_ABORTIFHUNG, timeoutMs, &copied))
+    if (!SendMessageTimeoutA(hwnd, WM_GETTEXT, sizeof text, (LPARAM)text, SMTO_ABORTIFHUNG, Scaled(timeoutMs),
+                             &copied))
         return std::string();
     text[sizeof text - 1] = '\0';
     return text;
@@ -404,11 +438,11 @@ WaitResult WaitChild(Child *child, DWORD timeoutMs, DWORD *exitCode)
     if (!child->process)
         return WaitResult::Failed;
     WaitResult result = WaitResult::Exited;
-    DWORD waited = WaitForSingleObject(child->process, timeoutMs);
+    DWORD waited = WaitForSingleObject(child->process, Scaled(timeoutMs));
     if (waited == WAIT_TIMEOUT) {
         result = WaitResult::TimedOut;
         TerminateProcess(child->process, 0xDEAD);
-        waited = WaitForSingleObject(child->process, 10000);
+        waited = WaitForSingleObject(child->process, Scaled(10000));
     }
     if (waited != WAIT_OBJECT_0)
         return WaitResult::Failed;

@@ -57,16 +57,31 @@ UINT const kShowRemindersMessage = WM_USER + 102;
 DWORD const kAppearMs = 10000;  // its window, icon, menu, message box, log line
 DWORD const kExitMs = 10000;    // its end, when it should end
 
-// Polls predicate every pollMs until it answers true or timeoutMs has
-// passed; true when it did. The predicate is asked at least once.
+// Where everything runs many times slower than on the machines the bounds
+// here were measured on (32-bit Wine in an emulated PC, scripts/x86-vm), the
+// environment variable CHIMELET_TIME_SCALE, a whole number, stretches every
+// bound on a wait: WaitUntil's, WaitChild's, SendGetText's, and so every
+// wait built on them. The same variable stretches CTest's time limits.
+// TimeScale() reads it once per process; 1 when it is unset or not a number
+// from 1 to 100.
+DWORD TimeScale();
+DWORD ParseTimeScale(char const *text);  // the rule above; NULL is unset
+
+// ms stretched by TimeScale(), for a bound the caller measures itself or a
+// pause that lets the other side catch up; INFINITE stays INFINITE.
+DWORD Scaled(DWORD ms);
+
+// Polls predicate every pollMs until it answers true or Scaled(timeoutMs)
+// has passed; true when it did. The predicate is asked at least once.
 template <typename Predicate>
 bool WaitUntil(DWORD timeoutMs, Predicate predicate, DWORD pollMs = 20)
 {
+    DWORD const limit = Scaled(timeoutMs);
     DWORD start = GetTickCount();
     for (;;) {
         if (predicate())
             return true;
-        if (GetTickCount() - start >= timeoutMs)
+        if (GetTickCount() - start >= limit)
             return false;
         Sleep(pollMs);
     }
@@ -195,7 +210,7 @@ std::string EditEnvironment(std::vector<std::string> const &entries, std::vector
 
 enum class WaitResult { Exited, TimedOut, Failed };
 
-// Waits up to timeoutMs for the child to end. On time-out the watchdog
+// Waits up to Scaled(timeoutMs) for the child to end. On time-out the watchdog
 // terminates it (exit code 0xDEAD) and waits for that, so that nothing is
 // left running either way. exitCode gets the child's exit code.
 WaitResult WaitChild(Child *child, DWORD timeoutMs, DWORD *exitCode = NULL);
