@@ -120,8 +120,8 @@ BOOL DeleteTaskBarIcon(HWND hwnd, UINT uID)
 static BOOL AddOurIcon(HWND hwnd)
 {
     LoadProgramString(IDS_PRODUCT_NAME, gMenuItemTitle, kMenuTextLoadLimit);
-    HICON icon = (HICON)LoadImageA(GetModuleHandleA(NULL), IDI_TRAY_ICON_NAME, IMAGE_ICON, GetSystemMetrics(SM_CXSMICON),
-                                   GetSystemMetrics(SM_CYSMICON), LR_DEFAULTCOLOR);
+    HICON icon = (HICON)LoadImageA(GetModuleHandleA(NULL), IDI_TRAY_ICON_NAME, IMAGE_ICON,
+                                   GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON), LR_DEFAULTCOLOR);
     return AddTaskBarIcon(hwnd, kNotifyIconId, icon, gMenuItemTitle);
 }
 

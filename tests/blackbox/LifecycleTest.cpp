@@ -149,5 +149,101 @@ TEST_F(Lifecycle, NoJniCallReachesADestroyedVm)
     }
 }
 
+// At logoff Windows sends the session's end to every top-level window, the
+// hidden ghost window too, and ends the process soon after: Java hears quit
+// before the answer, once, also when the menu is open then, and a row chosen
+// after it runs nothing. A cancelled logoff changes nothing.
+TEST_F(Lifecycle, TheEndOfTheSessionTellsJavaOnce)
+{
+    struct {
+        char const *name;
+        bool menuOpen;
+        WPARAM ending;
+    } const cases[] = {
+        {"MenuClosed", false, TRUE},
+        {"MenuOpen", true, TRUE},
+        {"Cancelled", false, FALSE},
+    };
+    std::string const quit = std::string(kInvokeInterface) + "quit()V";
+    for (auto const &c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_NO_FATAL_FAILURE(BeginCase(c.name));
+        // Java that stays after quit keeps the menu there to choose from.
+        WriteScript(c.menuOpen ? "quit stay\n" : "");
+        Child *chimelet = StartChimelet();
+        WaitBound();
+        if (c.menuOpen)
+            OpenMenu(*chimelet);
+        HWND ghost = FindGhostWindow(chimelet->pid);
+        ASSERT_TRUE(ghost != NULL);
+        DWORD_PTR answer = 0;
+        ASSERT_TRUE(SendMessageTimeoutA(ghost, WM_QUERYENDSESSION, 0, 0, SMTO_NORMAL, Scaled(kAppearMs), &answer));
+        EXPECT_EQ(answer, (DWORD_PTR)TRUE) << "Chimelet stood in the logoff's way";
+        ASSERT_TRUE(SendMessageTimeoutA(ghost, WM_ENDSESSION, c.ending, 0, SMTO_NORMAL, Scaled(kAppearMs), &answer));
+        EXPECT_EQ(LogCount(quit), c.ending ? 1 : 0) << "quit came after the answer";
+
+        if (c.menuOpen) {
+            ChooseInMenu(*chimelet, IDS_REMINDERS);
+            EXPECT_TRUE(WaitUntil(kAppearMs, [&] { return FindGhostWindow(chimelet->pid) == NULL; }))
+                << "the tray stayed";
+            EXPECT_EQ(CommandsRun(), std::vector<std::string>{"quit()V"});
+        } else if (c.ending) {
+            EXPECT_EQ(ExpectExit(chimelet), 0u);
+            EXPECT_EQ(CommandsRun(), std::vector<std::string>{"quit()V"});
+        } else {
+            Sleep(kQuietMs);
+            EXPECT_TRUE(ChildRunning(*chimelet));
+            CloseAndExpectCleanExit(chimelet);
+        }
+        ExpectNoViolations();
+    }
+}
+
+// Alt+F4 after the menu, while the ghost window is still the active window,
+// reaches it as SC_CLOSE: Chimelet stays, and Java hears nothing.
+TEST_F(Lifecycle, AltF4AfterTheMenuLeavesChimeletRunning)
+{
+    Child *chimelet = StartChimelet();
+    WaitBound();
+    OpenMenu(*chimelet);
+    PressMenuKeys(*chimelet, {VK_ESCAPE});
+    SyncWithMonitor(*chimelet);
+    HWND ghost = FindGhostWindow(chimelet->pid);
+    ASSERT_TRUE(ghost != NULL);
+    DWORD_PTR answer = 0;
+    ASSERT_TRUE(SendMessageTimeoutA(ghost, WM_SYSCOMMAND, SC_CLOSE, 0, SMTO_NORMAL, Scaled(kAppearMs), &answer));
+    Sleep(kQuietMs);
+    EXPECT_TRUE(ChildRunning(*chimelet));
+    EXPECT_EQ(FindGhostWindow(chimelet->pid), ghost);
+    EXPECT_TRUE(CommandsRun().empty());
+    CloseAndExpectCleanExit(chimelet);
+    ExpectNoViolations();
+}
+
+// The Java application ends the process itself (System.exit), also while
+// the tray's thread waits in a long Java call: the exit hook takes the icon
+// down, and the process ends with the application's code, quit unheard.
+TEST_F(Lifecycle, JavaEndingTheProcessItself)
+{
+    for (bool busy : {false, true}) {
+        SCOPED_TRACE(busy ? "tray busy in Java" : "tray idle");
+        ASSERT_NO_FATAL_FAILURE(BeginCase(busy ? "Busy" : "Idle"));
+        WriteScript("exit after " + std::to_string(Scaled(4000)) + " 7\ndelay showReminderList 60000\n");
+        Child *chimelet = StartChimelet();
+        WaitTrayIcon();
+        WaitBound();
+        if (busy) {
+            OpenMenu(*chimelet);
+            ChooseInMenu(*chimelet, IDS_REMINDERS);
+            ASSERT_TRUE(WaitLog(std::string(kInvokeInterface) + "showReminderList()V"));
+        }
+        EXPECT_EQ(ExpectExit(chimelet), 7u);
+        EXPECT_EQ(LogCount("exit hook returned"), 1);
+        EXPECT_TRUE(WaitTrayIconGone());
+        EXPECT_EQ(LogCount(std::string(kInvokeInterface) + "quit()V"), 0);
+        ExpectNoViolations();
+    }
+}
+
 }  // namespace
 }  // namespace blackbox

@@ -137,5 +137,25 @@ TEST_F(Startup, TenSimultaneousStartsLeaveOneInstance)
     ExpectNoViolations();
 }
 
+// Started in another folder (the Run key starts programs in the system
+// folder, a shortcut in whatever it names), the Java application still works
+// in the program's folder, where its relative paths lead.
+TEST_F(Startup, TheJavaApplicationWorksInTheProgramsFolder)
+{
+    char system[MAX_PATH];
+    ASSERT_GT(GetSystemDirectoryA(system, sizeof system), 0u);
+    Child *chimelet = StartChimelet(std::string(), system);
+    WaitBound();
+    int const at = LogIndex("workdir ");
+    ASSERT_GE(at, 0);
+    auto lower = [](std::string text) {
+        std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return (char)tolower(c); });
+        return text;
+    };
+    EXPECT_EQ(lower(LogLines()[at]), lower("workdir " + Dir()));
+    CloseAndExpectCleanExit(chimelet);
+    ExpectNoViolations();
+}
+
 }  // namespace
 }  // namespace blackbox
