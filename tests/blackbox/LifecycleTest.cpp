@@ -20,7 +20,7 @@ TEST_F(Lifecycle, JavaEndingByItselfEndsTheProcess)
     for (char const *mode : {"hotspot", "classic"}) {
         SCOPED_TRACE(mode);
         ASSERT_NO_FATAL_FAILURE(BeginCase(mode));
-        WriteScript(std::string("mode ") + mode + "\nmain end-after 1500\n");
+        WriteScript(std::string("mode ") + mode + "\nmain end-after " + std::to_string(Scaled(1500)) + "\n");
         PutJar();
         Child *chimelet = StartChimelet();
         WaitTrayIcon();
@@ -39,7 +39,7 @@ TEST_F(Lifecycle, JavaEndingByItselfEndsTheProcess)
 // quit is never called through a thread that is not attached.
 TEST_F(Lifecycle, FailedAttachRemovesTheTrayWhileJavaRunsOn)
 {
-    WriteScript("attach -1\nmain end-after 4000\n");
+    WriteScript("attach -1\nmain end-after " + std::to_string(Scaled(4000)) + "\n");
     Child *chimelet = StartChimelet();
     ASSERT_TRUE(WaitLog("attach daemon=0 -> -1"));
     EXPECT_TRUE(WaitTrayIconGone(3000)) << "the icon stayed";
@@ -79,7 +79,7 @@ TEST_F(Lifecycle, SecondStartDuringTheExitQuestion)
 // end with 0, instead of waiting for it (and for each other) without end.
 TEST_F(Lifecycle, StartsDoNotWaitForABusyFirstInstance)
 {
-    WriteScript("delay showReminderList 60000\n");
+    WriteScript("delay showReminderList " + std::to_string(Scaled(60000)) + "\n");
     Child *first = StartChimelet();
     WaitBound();
     OpenMenu(*first);

@@ -87,7 +87,7 @@ TEST_F(Startup, SecondStartShowsTheFirstInstancesReminders)
 // a second start is answered at once with nothing shown.
 TEST_F(Startup, BeforeBindingClicksAndSecondStartsDoNothing)
 {
-    WriteScript("main delay 3000\n");
+    WriteScript("main delay " + std::to_string(Scaled(3000)) + "\n");
     Child *first = StartChimelet();
     HWND icon = WaitTrayIcon();
     ASSERT_TRUE(WaitLog(kInvokeMain));
