@@ -604,6 +604,10 @@ TEST_F(KernelTest, IconSizesFollowTheDpiAndLoadImageRecordsTheAsk) {
         EXPECT_EQ(d.smallIcon, GetSystemMetrics(SM_CYSMICON));
         EXPECT_EQ(d.icon, GetSystemMetrics(SM_CXICON));
         EXPECT_EQ(d.icon, GetSystemMetrics(SM_CYICON));
+        // The screen, 1920x1080, in the same pixels: 96 DPI ones where the icon is 16.
+        int const real = d.small ? d.small : 16;
+        EXPECT_EQ(1920 * d.smallIcon / real, GetSystemMetrics(SM_CXSCREEN));
+        EXPECT_EQ(1080 * d.smallIcon / real, GetSystemMetrics(SM_CYSCREEN));
     }
     WinStub_Reset();
     EXPECT_EQ(-1, WinStub_ThreadDpiAwareness(GetCurrentThreadId())) << "Reset makes every thread unaware again";

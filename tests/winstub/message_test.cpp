@@ -18,6 +18,7 @@ UINT const WM_ECHO = WM_USER + 1;        // answers its wParam + 1 and the handl
 UINT const WM_SEND_BACK = WM_USER + 2;   // sends WM_ECHO to the window in wParam, answers its result
 UINT const WM_TRACE = WM_USER + 3;
 UINT const WM_SLOW_ECHO = WM_USER + 4;   // WM_ECHO after gSlowMs
+UINT const WM_AWARENESS = WM_USER + 5;   // answers the handling thread's DPI awareness
 
 std::atomic<DWORD> gHandledOn{0};
 std::atomic<int> gEchoes{0};             // WM_ECHO and WM_SLOW_ECHO handled to the end
@@ -58,6 +59,8 @@ LRESULT CALLBACK Proc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
         return static_cast<LRESULT>(wParam + 1);
     case WM_SEND_BACK:
         return SendMessageA(reinterpret_cast<HWND>(wParam), WM_ECHO, 41, 0);
+    case WM_AWARENESS:
+        return WinStub_ThreadDpiAwareness(GetCurrentThreadId());
     default:
         return DefWindowProcA(hwnd, message, wParam, lParam);
     }
@@ -324,6 +327,40 @@ TEST_F(MessageTest, ModalCallsServeSentMessages) {
     DestroyWindow(mine);
 }
 
+// Windows fixes a window's DPI awareness when it is made and runs its procedure in it, however
+// the procedure is reached, then gives the thread its own back (probed under Wine 8 for a sent
+// message served while the thread waited).
+TEST_F(MessageTest, AWindowProcedureRunsInItsWindowsDpiAwareness) {
+    typedef HANDLE(WINAPI * SetAwareness)(HANDLE);
+    auto set = reinterpret_cast<SetAwareness>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("user32.dll"), "SetThreadDpiAwarenessContext")));
+    ASSERT_NE(nullptr, set);
+    HANDLE unaware = set(reinterpret_cast<HANDLE>(-2));
+    HWND aware = MakeWindow("aware");
+    set(unaware);
+    EXPECT_EQ(-2, WinStub_WindowDpiAwareness(aware));
+    EXPECT_EQ(-2, SendMessageA(aware, WM_AWARENESS, 0, 0)) << "sent on its own thread";
+    PostMessageA(aware, WM_AWARENESS, 0, 0);
+    MSG msg;
+    ASSERT_TRUE(PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE));
+    EXPECT_EQ(-2, DispatchMessageA(&msg)) << "dispatched";
+    EXPECT_EQ(-1, WinStub_ThreadDpiAwareness(GetCurrentThreadId())) << "the thread's own not given back";
+
+    WindowThread worker;  // an unaware thread's window, reached from an aware thread
+    worker.Start();
+    set(reinterpret_cast<HANDLE>(-2));
+    EXPECT_EQ(-1, SendMessageA(worker.hwnd, WM_AWARENESS, 0, 0));
+    set(unaware);
+    worker.Finish();
+
+    // The foreground: the live window last made so.
+    EXPECT_EQ(nullptr, GetForegroundWindow());
+    EXPECT_TRUE(SetForegroundWindow(aware));
+    EXPECT_EQ(aware, GetForegroundWindow());
+    EXPECT_TRUE(DestroyWindow(aware));
+    EXPECT_EQ(nullptr, GetForegroundWindow());
+}
+
 TEST_F(MessageTest, TrayIconsAndTheirClicks) {
     HWND hwnd = MakeWindow("tray");
     UINT const WM_TRAY = WM_USER + 101;
@@ -345,6 +382,24 @@ TEST_F(MessageTest, TrayIconsAndTheirClicks) {
     EXPECT_EQ(WM_TRAY, msg.message);
     EXPECT_EQ(1u, msg.wParam);
     EXPECT_EQ(WM_RBUTTONDOWN, msg.lParam);
+
+    // Where the icon is, on Windows 7 and later, which alone export the call.
+    typedef HRESULT(WINAPI * GetRect)(const NOTIFYICONIDENTIFIER*, RECT*);
+    auto getRect = reinterpret_cast<GetRect>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("shell32.dll"), "Shell_NotifyIconGetRect")));
+    ASSERT_NE(nullptr, getRect);
+    NOTIFYICONIDENTIFIER which{static_cast<DWORD>(sizeof(NOTIFYICONIDENTIFIER)), hwnd, 1, {}};
+    RECT rect{};
+    WinStub_SetTrayIconRect(RECT{10, 20, 34, 44});
+    EXPECT_EQ(S_OK, getRect(&which, &rect));
+    EXPECT_EQ(10, rect.left);
+    EXPECT_EQ(44, rect.bottom);
+    which.uID = 2;
+    EXPECT_EQ(E_FAIL, getRect(&which, &rect)) << "no such icon";
+    which.cbSize = 4;
+    EXPECT_EQ(E_INVALIDARG, getRect(&which, &rect));
+    WinStub_SetWindowsVersion(WinStubWindowsVersion::Vista);
+    EXPECT_EQ(nullptr, GetProcAddress(GetModuleHandleA("shell32.dll"), "Shell_NotifyIconGetRect"));
 
     WinStub_RecreateTaskbar();
     EXPECT_EQ(0u, WinStub_TrayIconCount());

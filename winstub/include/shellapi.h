@@ -45,6 +45,16 @@ typedef struct _NOTIFYICONDATAA {
 #define NIF_INFO 0x00000010
 #define NIF_GUID 0x00000020
 
+/* What Shell_NotifyIconGetRect (Windows 7 and later) is asked about. The stand-in does not
+ * declare that function: a program must look it up at run time, as one that also runs on older
+ * Windows does (GetProcAddress on shell32). */
+typedef struct _NOTIFYICONIDENTIFIER {
+    DWORD cbSize;
+    HWND hWnd;
+    UINT uID;
+    GUID guidItem;
+} NOTIFYICONIDENTIFIER, *PNOTIFYICONIDENTIFIER;
+
 BOOL WINAPI Shell_NotifyIconA(DWORD dwMessage, PNOTIFYICONDATAA lpData);
 
 #ifdef __cplusplus

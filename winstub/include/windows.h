@@ -103,6 +103,8 @@ typedef PTHREAD_START_ROUTINE LPTHREAD_START_ROUTINE;
 typedef struct tagPOINT { LONG x; LONG y; } POINT, *PPOINT, *LPPOINT;
 typedef struct tagRECT { LONG left; LONG top; LONG right; LONG bottom; } RECT, *PRECT, *LPRECT;
 typedef const RECT* LPCRECT;
+/* Only its address matters to a caller: the lock itself lives behind impl (kernel.cpp). */
+typedef struct _RTL_CRITICAL_SECTION { void* impl; } CRITICAL_SECTION, *LPCRITICAL_SECTION;
 typedef struct tagSIZE { LONG cx; LONG cy; } SIZE, *PSIZE, *LPSIZE;
 typedef struct _GUID { DWORD Data1; WORD Data2; WORD Data3; BYTE Data4[8]; } GUID;
 
@@ -404,6 +406,8 @@ typedef const MENUITEMINFOA* LPCMENUITEMINFOA;
 #define USER_TIMER_MINIMUM 0x0000000A
 #define USER_TIMER_MAXIMUM 0x7FFFFFFF
 
+#define SM_CXSCREEN 0
+#define SM_CYSCREEN 1
 #define SM_CXICON 11
 #define SM_CYICON 12
 #define SM_CXSMICON 49
@@ -491,6 +495,9 @@ typedef const MENUITEMINFOA* LPCMENUITEMINFOA;
 #define ERROR_RESOURCE_NAME_NOT_FOUND 1814L
 #define S_OK ((HRESULT)0)
 #define E_FAIL ((HRESULT)0x80004005u)
+#define E_INVALIDARG ((HRESULT)0x80070057u)
+#define SUCCEEDED(hr) (((HRESULT)(hr)) >= 0)
+#define FAILED(hr) (((HRESULT)(hr)) < 0)
 
 #define WAIT_OBJECT_0 0x00000000u
 #define WAIT_ABANDONED 0x00000080u
@@ -521,6 +528,10 @@ HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES lpThreadAttributes, SIZE_T dwSt
                            LPTHREAD_START_ROUTINE lpStartAddress, LPVOID lpParameter,
                            DWORD dwCreationFlags, LPDWORD lpThreadId);
 DWORD WINAPI GetCurrentThreadId(void);
+VOID WINAPI InitializeCriticalSection(LPCRITICAL_SECTION lpCriticalSection);
+VOID WINAPI EnterCriticalSection(LPCRITICAL_SECTION lpCriticalSection);
+VOID WINAPI LeaveCriticalSection(LPCRITICAL_SECTION lpCriticalSection);
+VOID WINAPI DeleteCriticalSection(LPCRITICAL_SECTION lpCriticalSection);
 void WINAPI Sleep(DWORD dwMilliseconds);
 DWORD WINAPI GetLastError(void);
 void WINAPI SetLastError(DWORD dwErrCode);
@@ -577,6 +588,8 @@ HMENU WINAPI GetSubMenu(HMENU hMenu, int nPos);
 BOOL WINAPI TrackPopupMenu(HMENU hMenu, UINT uFlags, int x, int y, int nReserved, HWND hWnd, const RECT* prcRect);
 BOOL WINAPI GetCursorPos(LPPOINT lpPoint);
 BOOL WINAPI SetForegroundWindow(HWND hWnd);
+HWND WINAPI GetForegroundWindow(void);
+BOOL WINAPI PtInRect(const RECT* lprc, POINT pt);
 BOOL WINAPI AllowSetForegroundWindow(DWORD dwProcessId);
 DWORD WINAPI GetWindowThreadProcessId(HWND hWnd, LPDWORD lpdwProcessId);
 int WINAPI LoadStringA(HINSTANCE hInstance, UINT uID, LPSTR lpBuffer, int cchBufferMax);

@@ -29,6 +29,7 @@ struct WinStubMessageBox {
     std::string text, caption;  // a NULL caption is recorded as "Error", as Windows shows it
     UINT type;
     DWORD threadId;
+    int dpiAwareness;  // the thread's when the box was made, which Windows fixes for the box (below)
 };
 // The handler runs on the thread that called MessageBoxA and its answer is returned; with no
 // handler the box answers its default button (MB_DEFBUTTON2/3 honoured).
@@ -42,6 +43,7 @@ struct WinStubTrackCall {
     int x, y;
     HWND owner;
     DWORD threadId;
+    int dpiAwareness;  // the thread's when the menu opened, which Windows fixes for the menu
 };
 // The handler runs on the thread that called TrackPopupMenu, with the menu still alive, and
 // returns the chosen command (0 = dismissed). Without TPM_RETURNCMD a nonzero choice is posted
@@ -87,9 +89,16 @@ bool WinStub_ClickTrayIcon(HWND hwnd, UINT uID, UINT mouseMessage);
 void WinStub_RecreateTaskbar();
 
 // ---- Foreground and cursor ----
+// GetForegroundWindow answers the live window last given to SetForegroundWindow (any thread, no
+// foreground lock), NULL after Reset or once that window is gone.
 std::vector<HWND> WinStub_ForegroundCalls();  // every SetForegroundWindow argument, in order
 std::vector<DWORD> WinStub_ForegroundAllowCalls();  // every AllowSetForegroundWindow argument, in order
 void WinStub_SetCursorPos(POINT pt);          // what GetCursorPos reports; {100, 100} after Reset
+// What Shell_NotifyIconGetRect (shell32, looked up at run time; Windows 7 and later, so the Win10
+// of WinStub_SetWindowsVersion only) answers for any icon in the tray: S_OK and this rectangle;
+// E_FAIL for an icon that is not there, E_INVALIDARG for a wrong cbSize. {92, 92, 108, 108}
+// after Reset, under the pointer.
+void WinStub_SetTrayIconRect(RECT rect);
 
 // ---- Faults ----
 enum class WinStubFault {
@@ -127,10 +136,18 @@ void WinStub_DelayNext(WinStubDelay call, DWORD ms, int times = 1);
 // the real sizes. On Vista an unaware thread sees 16x16 only from 144 DPI (24) up; on XP every
 // thread sees the real sizes.
 void WinStub_SetSmallIconSize(int cx, int cy);
+// The screen's real size in pixels, 1920x1080 after Reset: GetSystemMetrics(SM_CXSCREEN,
+// SM_CYSCREEN) answers it to an aware thread, and to a thread that sees 96 DPI sizes (above) the
+// same in 96 DPI pixels (cx * 16 / the small icon's cx), as Windows does.
+void WinStub_SetScreenSize(int cx, int cy);
 // The thread's DPI awareness as the DPI_AWARENESS_CONTEXT pseudo-handle's value: -1 unaware,
 // -2 system aware, -3 per-monitor, -4 per-monitor v2; 0 for a thread the stand-in does not know
 // (never used it, or ended). -1 for every thread after Reset.
+// Windows fixes a window's awareness when it is made, from its thread's then, and runs every
+// call of its window procedure in it, giving the thread its own back afterwards; a popup menu's
+// and a message box's are fixed the same way when they open (WinStubTrackCall, WinStubMessageBox).
 int WinStub_ThreadDpiAwareness(DWORD threadId);
+int WinStub_WindowDpiAwareness(HWND hwnd);  // 0 for no window
 struct WinStubLoadImageCall {
     HINSTANCE module;
     std::string name;  // "" for a numeric id

@@ -4,6 +4,7 @@
 #include <atomic>
 #include <chrono>
 #include <map>
+#include <mutex>
 #include <thread>
 #include <time.h>
 #include <unistd.h>
@@ -285,6 +286,23 @@ void WINAPI Sleep(DWORD ms) {
         for (;;) std::this_thread::sleep_for(std::chrono::hours(24));
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
+
+// A critical section is the thread's own to enter again, as on Windows. It takes no part in
+// the stand-in's lock, so that one thread may hold it while another waits on the stand-in.
+VOID WINAPI InitializeCriticalSection(LPCRITICAL_SECTION section) { section->impl = new std::recursive_mutex; }
+
+VOID WINAPI EnterCriticalSection(LPCRITICAL_SECTION section) {
+    static_cast<std::recursive_mutex*>(section->impl)->lock();
+}
+
+VOID WINAPI LeaveCriticalSection(LPCRITICAL_SECTION section) {
+    static_cast<std::recursive_mutex*>(section->impl)->unlock();
+}
+
+VOID WINAPI DeleteCriticalSection(LPCRITICAL_SECTION section) {
+    delete static_cast<std::recursive_mutex*>(section->impl);
+    section->impl = nullptr;
 }
 
 HANDLE WINAPI CreateMutexA(LPSECURITY_ATTRIBUTES, BOOL initialOwner, LPCSTR name) {

@@ -15,9 +15,11 @@ namespace winstub {
 namespace {
 
 HMODULE const kMainModule = reinterpret_cast<HMODULE>(0x400000);
-// user32.dll is mapped in every GUI process before its first line runs: always found, never
-// unloaded. A fixed handle, below anything dlopen hands out.
+// user32.dll, and shell32.dll for a program that imports Shell_NotifyIconA, are mapped before
+// its first line runs: always found, never unloaded. Fixed handles, below anything dlopen hands
+// out.
 HMODULE const kUser32 = reinterpret_cast<HMODULE>(0x7E410000);
+HMODULE const kShell32 = reinterpret_cast<HMODULE>(0x7C9C0000);
 
 struct Library {
     int count = 0;         // LoadLibraryA calls not yet matched by FreeLibrary
@@ -65,10 +67,17 @@ std::string WithExtension(std::string name) {
     return name;
 }
 
-// "user32", "USER32.DLL": a bare name of user32 (probed: "user32." is not it).
-bool IsUser32(const std::string& name) {
-    return name.find_first_of("/\\") == std::string::npos && EqualNoCase(WithExtension(name), "user32.dll");
+// The system DLL a bare name means ("user32", "SHELL32.DLL"; probed: "user32." is not user32),
+// or nullptr.
+HMODULE SystemModule(const std::string& name) {
+    if (name.find_first_of("/\\") != std::string::npos) return nullptr;
+    std::string file = WithExtension(name);
+    if (EqualNoCase(file, "user32.dll")) return kUser32;
+    if (EqualNoCase(file, "shell32.dll")) return kShell32;
+    return nullptr;
 }
+
+bool IsSystemModule(HMODULE module) { return module == kUser32 || module == kShell32; }
 
 }  // namespace
 
@@ -109,13 +118,13 @@ std::vector<UINT> WinStub_LoadLibraryErrorModes() {
 
 // A name with a directory is compared whole, one without by file name only; both without
 // regard to case, as Windows compares module names. Only the program and the libraries loaded
-// through LoadLibraryA are known, and of the system DLLs only user32 by its bare name
-// (kernel32.dll is not found).
+// through LoadLibraryA are known, and of the system DLLs only user32 and shell32 by their bare
+// names (kernel32.dll is not found).
 HMODULE WINAPI GetModuleHandleA(LPCSTR name) {
     if (!name) return kMainModule;
     Guard lock(Lock());
     std::string wanted = name;
-    if (IsUser32(wanted)) return kUser32;
+    if (HMODULE system = SystemModule(wanted)) return system;
     if (wanted.find_first_of("/\\") != std::string::npos) {
         std::string host = Resolved(HostPath(name, false));
         for (auto& library : M().libraries)
@@ -141,8 +150,8 @@ DWORD WINAPI GetModuleFileNameA(HMODULE module, LPSTR buffer, DWORD size) {
         }
         if (!module || module == kMainModule) {
             path = ProgramPath();
-        } else if (module == kUser32) {
-            path = "C:\\windows\\system32\\user32.dll";
+        } else if (IsSystemModule(module)) {
+            path = module == kUser32 ? "C:\\windows\\system32\\user32.dll" : "C:\\windows\\system32\\shell32.dll";
         } else if (M().libraries.count(module)) {
             link_map* map = nullptr;
             if (dlinfo(module, RTLD_DI_LINKMAP, &map) == 0 && map && map->l_name) path = WindowsForm(map->l_name);
@@ -171,7 +180,8 @@ HMODULE WINAPI LoadLibraryA(LPCSTR name) {
     {
         Guard lock(Lock());
         M().loadErrorModes.push_back(ErrorMode());
-        if (name && IsUser32(name)) return kUser32;  // already loaded: one more reference, never the last
+        // Already loaded: one more reference, never the last.
+        if (HMODULE system = name ? SystemModule(name) : nullptr) return system;
     }
     if (!name || !*name) {
         SetLastError(ERROR_INVALID_PARAMETER);
@@ -204,9 +214,10 @@ HMODULE WINAPI LoadLibraryA(LPCSTR name) {
 FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR name) {
     {
         Guard lock(Lock());
-        if (module == kUser32) {
+        if (IsSystemModule(module)) {
             // Only the exports a program looks up at run time, because older Windows lacks them.
-            FARPROC found = name && !IS_INTRESOURCE(name) ? User32Export(name) : nullptr;
+            bool named = name && !IS_INTRESOURCE(name);
+            FARPROC found = !named ? nullptr : module == kUser32 ? User32Export(name) : Shell32Export(name);
             if (!found) SetLastError(ERROR_PROC_NOT_FOUND);
             return found;
         }
@@ -228,7 +239,7 @@ FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR name) {
 }
 
 BOOL WINAPI FreeLibrary(HMODULE module) {
-    if (module == kMainModule || module == kUser32) return TRUE;
+    if (module == kMainModule || IsSystemModule(module)) return TRUE;
     {
         Guard lock(Lock());
         auto it = M().libraries.find(module);

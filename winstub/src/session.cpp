@@ -100,6 +100,12 @@ FARPROC User32Export(const char* name) {
     return nullptr;
 }
 
+FARPROC Shell32Export(const char* name) {
+    if (strcmp(name, "Shell_NotifyIconGetRect") == 0 && X().version == WinStubWindowsVersion::Win10)
+        return AsFarProc(&NotifyIconGetRect);  // Windows 7 and later
+    return nullptr;
+}
+
 void ResetSession() {
     X().version = WinStubWindowsVersion::Win10;
     X().elevated = false;

@@ -28,8 +28,11 @@ struct ShellState {
     std::vector<WinStubTrayCall> trayCalls;
     std::vector<TrayIcon> tray;
     std::vector<HWND> foreground;
+    HWND foregroundWindow = nullptr;
     std::vector<DWORD> foregroundAllowed;
     POINT cursor{100, 100};
+    RECT iconRect{92, 92, 108, 108};  // the pointer rests on it after Reset
+    SIZE screen{1920, 1080};
     std::map<UINT, std::string> strings;
     std::vector<WinStubResourceIcon> icons;  // names copied into iconNames
     std::vector<std::string> iconNames;
@@ -127,8 +130,11 @@ void ResetShell() {
     s.trayCalls.clear();
     s.tray.clear();
     s.foreground.clear();
+    s.foregroundWindow = nullptr;
     s.foregroundAllowed.clear();
     s.cursor = POINT{100, 100};
+    s.iconRect = RECT{92, 92, 108, 108};
+    s.screen = SIZE{1920, 1080};
     s.liveIcons.clear();
     s.loadImageCalls.clear();
     s.smallIcon = SIZE{16, 16};
@@ -208,6 +214,11 @@ void WinStub_SetSmallIconSize(int cx, int cy) {
     S().smallIcon = SIZE{cx, cy};
 }
 
+void WinStub_SetScreenSize(int cx, int cy) {
+    Guard lock(Lock());
+    S().screen = SIZE{cx, cy};
+}
+
 std::vector<WinStubLoadImageCall> WinStub_LoadImageCalls() {
     Guard lock(Lock());
     return S().loadImageCalls;
@@ -261,6 +272,11 @@ void WinStub_SetCursorPos(POINT pt) {
     S().cursor = pt;
 }
 
+void WinStub_SetTrayIconRect(RECT rect) {
+    Guard lock(Lock());
+    S().iconRect = rect;
+}
+
 void WinStub_RegisterResources(const WinStubResourceString* strings, const WinStubResourceIcon* icons) {
     Guard lock(Lock());
     for (; strings && strings->text; ++strings) S().strings[strings->id] = strings->text;
@@ -279,7 +295,7 @@ int WINAPI MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type) {
         SetLastError(ERROR_INVALID_WINDOW_HANDLE);
         return 0;
     }
-    WinStubMessageBox box{owner, text ? text : "", caption ? caption : "Error", type, Me().id};
+    WinStubMessageBox box{owner, text ? text : "", caption ? caption : "Error", type, Me().id, Me().dpiAwareness};
     S().boxes.push_back(box);
     // A modal loop starts by serving what other threads have sent us.
     while (ServeOneSent(lock)) {
@@ -299,7 +315,7 @@ BOOL WINAPI TrackPopupMenu(HMENU menu, UINT flags, int x, int y, int, HWND owner
         return FALSE;
     }
     Guard lock(Lock());
-    S().trackCalls.push_back(WinStubTrackCall{menu, flags, x, y, owner, Me().id});
+    S().trackCalls.push_back(WinStubTrackCall{menu, flags, x, y, owner, Me().id, Me().dpiAwareness});
     while (ServeOneSent(lock)) {
     }
     auto handler = S().trackHandler;
@@ -328,6 +344,7 @@ BOOL WINAPI GetCursorPos(LPPOINT pt) {
     return TRUE;
 }
 
+// No foreground lock is modelled: every call of a live window succeeds.
 BOOL WINAPI SetForegroundWindow(HWND hwnd) {
     Guard lock(Lock());
     S().foreground.push_back(hwnd);
@@ -335,7 +352,19 @@ BOOL WINAPI SetForegroundWindow(HWND hwnd) {
         SetLastError(ERROR_INVALID_WINDOW_HANDLE);
         return FALSE;
     }
+    S().foregroundWindow = hwnd;
     return TRUE;
+}
+
+// The window last made foreground while it lives; NULL once it is gone (Windows would activate
+// another, which no test needs).
+HWND WINAPI GetForegroundWindow(void) {
+    Guard lock(Lock());
+    return IsLiveWindow(S().foregroundWindow) ? S().foregroundWindow : nullptr;
+}
+
+BOOL WINAPI PtInRect(const RECT* rect, POINT pt) {
+    return rect && pt.x >= rect->left && pt.x < rect->right && pt.y >= rect->top && pt.y < rect->bottom;
 }
 
 // Recorded only: the stand-in has no foreground rules for it to relax.
@@ -413,8 +442,15 @@ HANDLE WINAPI LoadImageA(HINSTANCE module, LPCSTR name, UINT type, int cx, int c
 int WINAPI GetSystemMetrics(int index) {
     Guard lock(Lock());
     SIZE small = S().smallIcon;
-    if (SeesVirtualizedDpi(Me(), small)) small = SIZE{16, 16};
+    SIZE screen = S().screen;
+    if (SeesVirtualizedDpi(Me(), small)) {
+        // The screen in 96 DPI pixels: 1920x1080 at 150 % is 1280x720 to an unaware thread.
+        screen = SIZE{screen.cx * 16 / small.cx, screen.cy * 16 / small.cy};
+        small = SIZE{16, 16};
+    }
     switch (index) {
+    case SM_CXSCREEN: return screen.cx;
+    case SM_CYSCREEN: return screen.cy;
     case SM_CXSMICON: return small.cx;
     case SM_CYSMICON: return small.cy;
     case SM_CXICON: return small.cx * 2;
@@ -462,6 +498,16 @@ HGDIOBJ WINAPI GetStockObject(int index) {
 // The icons live in Explorer, not in the window: as on Windows (Wine's tray drops them with the
 // window), an icon whose window is gone stays until NIM_DELETE or until the pointer passes over
 // it (WinStub_MouseOverTray), and NIM_DELETE and NIM_MODIFY still reach it by hWnd and uID.
+// Windows 7 and later; only the icon's window and identifier name it here (the GUID is not
+// modelled). Every icon has the one rectangle of WinStub_SetTrayIconRect.
+HRESULT WINAPI winstub::NotifyIconGetRect(const NOTIFYICONIDENTIFIER* identifier, RECT* iconLocation) {
+    Guard lock(Lock());
+    if (!identifier || !iconLocation || identifier->cbSize != sizeof *identifier) return E_INVALIDARG;
+    if (!FindIcon(identifier->hWnd, identifier->uID)) return E_FAIL;
+    *iconLocation = S().iconRect;
+    return S_OK;
+}
+
 BOOL WINAPI Shell_NotifyIconA(DWORD message, PNOTIFYICONDATAA data) {
     Guard lock(Lock());
     if (!data) return FALSE;

@@ -4,6 +4,7 @@
 #define WINSTUB_STATE_H
 
 #include <windows.h>
+#include <shellapi.h>
 
 #include "winstub_control.h"
 
@@ -121,8 +122,12 @@ UINT ErrorMode();
 bool PassesFromLowerIntegrity(UINT message);
 // Whether the thread's GetSystemMetrics sees 96 DPI sizes instead of the real ones.
 bool SeesVirtualizedDpi(const ThreadState& thread, SIZE realSmallIcon);
-// The user32 export of that name that this Windows has and the stand-in implements, or nullptr.
+// The user32 or shell32 export of that name that this Windows has and the stand-in implements,
+// or nullptr.
 FARPROC User32Export(const char* name);
+FARPROC Shell32Export(const char* name);
+// Shell_NotifyIconGetRect (shell.cpp), reached only through Shell32Export: a program looks it up.
+HRESULT WINAPI NotifyIconGetRect(const NOTIFYICONIDENTIFIER* identifier, RECT* iconLocation);
 
 // What GetModuleFileNameA reports for the program. Lock held.
 std::string ProgramPath();

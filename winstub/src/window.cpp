@@ -25,6 +25,7 @@ struct Window {
     DWORD style, exStyle;
     DWORD threadId;
     WNDPROC proc;
+    int dpiAwareness;  // its thread's when it was made: Windows fixes it then
     bool destroying = false;
 };
 
@@ -140,6 +141,22 @@ void FixStyles(DWORD* style, DWORD* exStyle) {
         *exStyle &= ~static_cast<DWORD>(WS_EX_WINDOWEDGE);
 }
 
+// Runs the window procedure as Windows does, in the DPI awareness the window was made in,
+// whatever the thread's now, and gives the thread its own back afterwards (probed under Wine 8:
+// a message sent to a system-aware window, served while its per-monitor-aware thread waited,
+// ran system-aware). Lock held on entry and on return; released while the procedure runs.
+LRESULT CallWindowProcedure(Guard& lock, const Window& w, HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    ThreadState& me = Me();
+    int const had = me.dpiAwareness;
+    me.dpiAwareness = w.dpiAwareness;
+    WNDPROC proc = w.proc;
+    lock.unlock();
+    LRESULT result = proc(hwnd, message, wParam, lParam);
+    lock.lock();
+    me.dpiAwareness = had;
+    return result;
+}
+
 bool TakePosted(ThreadState& me, HWND filter, UINT first, UINT last, bool remove, MSG* out) {
     for (auto it = me.posted.begin(); it != me.posted.end(); ++it) {
         if (filter && it->hwnd != filter) continue;
@@ -210,12 +227,7 @@ bool ServeOneSent(Guard& lock) {
     me.sent.pop_front();
     std::shared_ptr<Window> w = Find(sent->hwnd);
     LRESULT result = 0;
-    if (w) {
-        WNDPROC proc = w->proc;
-        lock.unlock();
-        result = proc(sent->hwnd, sent->message, sent->wParam, sent->lParam);
-        lock.lock();
-    }
+    if (w) result = CallWindowProcedure(lock, *w, sent->hwnd, sent->message, sent->wParam, sent->lParam);
     sent->result = result;
     sent->done = true;
     Changed().notify_all();
@@ -299,9 +311,8 @@ HWND WINAPI CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR title, DWORD
     FixStyles(&w->style, &w->exStyle);
     w->threadId = Me().id;
     w->proc = cls->proc;
+    w->dpiAwareness = Me().dpiAwareness;
     W().windows.insert(W().windows.begin(), w);
-    std::string classText = cls->name;
-    lock.unlock();
 
     CREATESTRUCTA cs{};
     cs.lpCreateParams = param;
@@ -316,15 +327,13 @@ HWND WINAPI CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR title, DWORD
     cs.lpszName = title;
     cs.lpszClass = className;
     cs.dwExStyle = w->exStyle;
-    if (w->proc(w->hwnd, WM_CREATE, 0, reinterpret_cast<LPARAM>(&cs)) == -1) {
+    if (CallWindowProcedure(lock, *w, w->hwnd, WM_CREATE, 0, reinterpret_cast<LPARAM>(&cs)) == -1) {
         // Wine sends only WM_NCDESTROY to a window whose WM_CREATE refused.
-        w->proc(w->hwnd, WM_NCDESTROY, 0, 0);
-        lock.lock();
+        CallWindowProcedure(lock, *w, w->hwnd, WM_NCDESTROY, 0, 0);
         Forget(w->hwnd);
         SetLastError(ERROR_INVALID_WINDOW_HANDLE);
         return nullptr;
     }
-    lock.lock();
     if (!Find(w->hwnd)) {  // destroyed from inside WM_CREATE
         SetLastError(ERROR_INVALID_WINDOW_HANDLE);
         return nullptr;
@@ -342,10 +351,8 @@ BOOL WINAPI DestroyWindow(HWND hwnd) {
     }
     if (w->destroying) return TRUE;
     w->destroying = true;
-    lock.unlock();
-    w->proc(hwnd, WM_DESTROY, 0, 0);
-    w->proc(hwnd, WM_NCDESTROY, 0, 0);
-    lock.lock();
+    CallWindowProcedure(lock, *w, hwnd, WM_DESTROY, 0, 0);
+    CallWindowProcedure(lock, *w, hwnd, WM_NCDESTROY, 0, 0);
     Forget(hwnd);
     return TRUE;
 }
@@ -448,13 +455,13 @@ VOID WINAPI PostQuitMessage(int exitCode) {
 // Where a sent message goes: the procedure of a window of the calling thread,
 // called at once, or the queue of the thread that owns it. False, with
 // ERROR_INVALID_WINDOW_HANDLE, when the window or its thread is gone.
-static bool FindSendTarget(HWND hwnd, WNDPROC* ownProc, std::shared_ptr<ThreadState>* target) {
+static bool FindSendTarget(HWND hwnd, std::shared_ptr<Window>* own, std::shared_ptr<ThreadState>* target) {
     std::shared_ptr<Window> w = Find(hwnd);
     if (w && w->threadId == Me().id) {
-        *ownProc = w->proc;
+        *own = w;
         return true;
     }
-    *ownProc = nullptr;
+    own->reset();
     *target = w ? FindThread(w->threadId) : nullptr;
     if (!*target) SetLastError(ERROR_INVALID_WINDOW_HANDLE);
     return *target != nullptr;
@@ -474,13 +481,10 @@ static std::shared_ptr<SentMessage> QueueSent(ThreadState& target, HWND hwnd, UI
 
 LRESULT WINAPI SendMessageA(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     Guard lock(Lock());
-    WNDPROC ownProc;
+    std::shared_ptr<Window> own;
     std::shared_ptr<ThreadState> target;
-    if (!FindSendTarget(hwnd, &ownProc, &target)) return 0;
-    if (ownProc) {
-        lock.unlock();
-        return ownProc(hwnd, message, wParam, lParam);
-    }
+    if (!FindSendTarget(hwnd, &own, &target)) return 0;
+    if (own) return CallWindowProcedure(lock, *own, hwnd, message, wParam, lParam);
     ThreadState& me = Me();
     auto sent = QueueSent(*target, hwnd, message, wParam, lParam);
     // While we wait, messages sent to us are served, so two threads sending to each other
@@ -498,12 +502,11 @@ LRESULT WINAPI SendMessageA(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPara
 LRESULT WINAPI SendMessageTimeoutA(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, UINT flags, UINT timeoutMs,
                                    PDWORD_PTR result) {
     Guard lock(Lock());
-    WNDPROC ownProc;
+    std::shared_ptr<Window> own;
     std::shared_ptr<ThreadState> target;
-    if (!FindSendTarget(hwnd, &ownProc, &target)) return 0;
-    if (ownProc) {
-        lock.unlock();
-        LRESULT answer = ownProc(hwnd, message, wParam, lParam);
+    if (!FindSendTarget(hwnd, &own, &target)) return 0;
+    if (own) {
+        LRESULT answer = CallWindowProcedure(lock, *own, hwnd, message, wParam, lParam);
         if (result) *result = static_cast<DWORD_PTR>(answer);
         return 1;
     }
@@ -614,9 +617,13 @@ LRESULT WINAPI DispatchMessageA(const MSG* msg) {
         SetLastError(ERROR_INVALID_WINDOW_HANDLE);
         return 0;
     }
-    WNDPROC proc = w->proc;
-    lock.unlock();
-    return proc(msg->hwnd, msg->message, msg->wParam, msg->lParam);
+    return CallWindowProcedure(lock, *w, msg->hwnd, msg->message, msg->wParam, msg->lParam);
+}
+
+int WinStub_WindowDpiAwareness(HWND hwnd) {
+    Guard lock(Lock());
+    std::shared_ptr<Window> w = Find(hwnd);
+    return w ? w->dpiAwareness : 0;
 }
 
 UINT_PTR WINAPI SetTimer(HWND hwnd, UINT_PTR id, UINT ms, TIMERPROC proc) {
