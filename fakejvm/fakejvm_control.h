@@ -101,13 +101,16 @@ FAKEJVM_API void FakeJvm_EndApplication(void);
 FAKEJVM_API void FakeJvm_ForceDestroy(void);
 
 /* What ends the process when the Java side calls System.exit (the script's
- * "exit after" or "quit exit"), after the JNI exit hook: NULL (the default,
+ * "exit after" or "quit exit"), after the JNI exit hook. As in HotSpot, the
+ * VM's own thread ("VM Thread") calls the hook and then ends the process, at
+ * the very end, while the thread that called exit waits. NULL (the default,
  * also after FakeJvm_Reset) ends it as a VM does, ExitProcess on Windows,
  * exit() elsewhere. In-process tests set fn: it is called with the code
- * instead, on the exiting thread (on the hook's watchdog thread when the hook
+ * instead, on the VM Thread (on the hook's watchdog thread when the hook
  * overran), then the application ends, so that DestroyJavaVM on the creating
- * thread returns once the other attached threads have detached; Java calls
- * still sleeping in a scripted delay return at once. */
+ * thread returns once the other attached threads have detached; the thread
+ * that called exit returns then, and Java calls still sleeping in a scripted
+ * delay return at once. */
 FAKEJVM_API void FakeJvm_SetProcessExit(void (*fn)(int code));
 
 /* 1 while a VM exists (created and not yet destroyed). */

@@ -1,6 +1,7 @@
-// System.exit as a VM carries it out: on the Java thread that called it, the
-// JNI exit hook, then the end of the process, without waiting for the VM's
-// other threads (a native thread inside a long Java call among them).
+// System.exit as HotSpot carries it out: the thread that called it waits,
+// and the VM's own thread ("VM Thread") calls the JNI exit hook and ends the
+// process at the very end, without waiting for the VM's other threads (a
+// native thread inside a long Java call among them).
 #include "fakejvm_internal.h"
 
 namespace fakejvm {
@@ -13,6 +14,9 @@ int const kExitHookLimitMs = 2000;
 
 // The thread a Swing application calls System.exit from, its event thread.
 char const kExitThreadName[] = "AWT-EventQueue-0";
+
+// HotSpot's name for the thread that carries out the exit.
+char const kVmThreadName[] = "VM Thread";
 
 thread_local bool tlInExitHook = false;
 
@@ -32,12 +36,13 @@ void EndProcess(State &st, std::unique_lock<std::mutex> &lock, const std::shared
     processExit(run->code);
     lock.lock();
     if (st.vm && st.vm->id == run->vmId) EndApplication(st);
+    run->done = true;
     st.cv.notify_all();
     st.exitCv.notify_all();
 }
 
-// Watches one hook call from a thread of its own: the hook runs on the thread
-// that called exit, which cannot time itself.
+// Watches one hook call from a thread of its own: the VM Thread, inside the
+// hook, cannot time itself.
 void WatchHook(std::shared_ptr<ExitRun> run) {
     State &st = S();
     std::unique_lock<std::mutex> lock(st.mu);
@@ -48,6 +53,28 @@ void WatchHook(std::shared_ptr<ExitRun> run) {
     EndProcess(st, lock, run);
 }
 
+// The VM Thread's part of one exit: the hook, then the end of the process.
+// The hook runs here, not on the thread that called exit, which stays
+// blocked meanwhile: whatever the hook waits for from that thread never
+// comes.
+void CarryOutExit(std::shared_ptr<ExitRun> run, ExitHook hook) {
+    PlatformNameThread(kVmThreadName);
+    State &st = S();
+    std::unique_lock<std::mutex> lock(st.mu);
+    if (hook) {
+        Log(st, "exit hook " + std::to_string(run->code));
+        std::thread(WatchHook, run).detach();
+        lock.unlock();
+        tlInExitHook = true;
+        hook(static_cast<jint>(run->code));
+        tlInExitHook = false;
+        lock.lock();
+        run->hookReturned = true;
+        Log(st, "exit hook returned");
+    }
+    EndProcess(st, lock, run);
+}
+
 }  // namespace
 
 bool InExitHook() { return tlInExitHook; }
@@ -55,28 +82,17 @@ bool InExitHook() { return tlInExitHook; }
 void SystemExit(State &st, std::unique_lock<std::mutex> &lock, int code, const std::string &threadName) {
     Log(st, "application exit " + std::to_string(code) + " on thread \"" + threadName + "\"");
     if (!st.vm) return;
-    if (std::shared_ptr<ExitRun> first = st.vm->exitRun) {
-        // Java's exit holds a lock for the whole shutdown: a second caller
-        // never gets past it before the process ends.
-        st.cv.wait(lock, [&] { return first->ended; });
-        return;
+    std::shared_ptr<ExitRun> run = st.vm->exitRun;
+    if (!run) {
+        run = std::make_shared<ExitRun>();
+        run->vmId = st.vm->id;
+        run->code = code;
+        st.vm->exitRun = run;
+        std::thread(CarryOutExit, run, st.vm->exitHook).detach();
     }
-    auto run = std::make_shared<ExitRun>();
-    run->vmId = st.vm->id;
-    run->code = code;
-    st.vm->exitRun = run;
-    if (ExitHook hook = st.vm->exitHook) {
-        Log(st, "exit hook " + std::to_string(code));
-        std::thread(WatchHook, run).detach();
-        lock.unlock();
-        tlInExitHook = true;
-        hook(static_cast<jint>(code));
-        tlInExitHook = false;
-        lock.lock();
-        run->hookReturned = true;
-        Log(st, "exit hook returned");
-    }
-    EndProcess(st, lock, run);
+    // The caller waits for good in a real process. Java's exit holds a lock
+    // for the whole shutdown, so a second caller never gets past it either.
+    st.cv.wait(lock, [&] { return run->done; });
 }
 
 void ScheduleExit(State &st) {

@@ -184,6 +184,7 @@ struct ExitRun {
     int code;
     bool hookReturned = false;
     bool ended = false;  // the process ended (in-process: the exit function was called)
+    bool done = false;   // in-process: the exit function returned and the application ended
 };
 
 struct Vm {
@@ -306,16 +307,18 @@ std::string SuperOf(const std::string &name);
 std::string ClassOf(const Object &obj);
 bool ClassLoadable(const State &st, const std::string &name);
 
-// System.exit(code) on the calling thread, named threadName in the log: the
-// hook (lock released, watched for overrunning), then the end of the process.
-// Returns only in-process (FakeJvm_SetProcessExit), with the lock held; a
-// second System.exit waits for the first, as Java's does.
+// System.exit(code) called on the calling thread, named threadName in the
+// log. The VM's own thread ("VM Thread") then calls the hook (lock released,
+// watched for overrunning) and ends the process, while the caller waits.
+// Returns only in-process (FakeJvm_SetProcessExit), once the run has ended,
+// with the lock held; a second System.exit waits for the first, as Java's
+// does.
 void SystemExit(State &st, std::unique_lock<std::mutex> &lock, int code, const std::string &threadName);
 // Starts the script's "exit after" thread, if any, for the application main
 // has just started.
 void ScheduleExit(State &st);
-// True on a thread while it runs the exit hook: any JNI call there is a
-// violation.
+// True on the VM's thread while it runs the exit hook: any JNI call there is
+// a violation.
 bool InExitHook();
 
 // Runs a modelled Java method. May release and retake lock (delays, exit);
@@ -338,6 +341,8 @@ bool PlatformIsFile(const std::string &path);
 [[noreturn]] void PlatformExit(int code);
 const char *PlatformPathSeparator();
 std::string PlatformWorkingDirectory();  // as the platform names it; "" when unknown
+// Gives the calling thread a name debuggers and the system show; best effort.
+void PlatformNameThread(const char *name);
 
 }  // namespace fakejvm
 

@@ -7,6 +7,7 @@
 #ifdef _WIN32
 #include <windows.h>
 #else
+#include <pthread.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -31,6 +32,31 @@ std::string PlatformWorkingDirectory() {
     return length > 0 && length < sizeof dir ? std::string(dir, length) : std::string();
 }
 
+namespace {
+
+// Looked up at run time: Windows before 10 (1607) lacks it.
+typedef HRESULT(WINAPI *SetThreadDescriptionFn)(HANDLE, PCWSTR);
+
+// GetProcAddress's FARPROC cast through void (*)(void), which the compiler
+// takes as "any function" without a warning.
+template <typename Fn>
+Fn Entry(const char *module, const char *name) {
+    HMODULE library = GetModuleHandleA(module);
+    return library ? reinterpret_cast<Fn>(reinterpret_cast<void (*)(void)>(GetProcAddress(library, name))) : nullptr;
+}
+
+}  // namespace
+
+void PlatformNameThread(const char *name) {
+    static SetThreadDescriptionFn const describe = Entry<SetThreadDescriptionFn>("kernel32.dll", "SetThreadDescription");
+    if (!describe) return;
+    wchar_t wide[64];
+    size_t i = 0;
+    for (; name[i] && i + 1 < sizeof wide / sizeof wide[0]; ++i) wide[i] = static_cast<unsigned char>(name[i]);
+    wide[i] = L'\0';
+    describe(GetCurrentThread(), wide);
+}
+
 #else
 
 unsigned long PlatformThreadKey() { return static_cast<unsigned long>(syscall(SYS_gettid)); }
@@ -53,6 +79,9 @@ std::string PlatformWorkingDirectory() {
     char dir[4096];
     return getcwd(dir, sizeof dir) ? std::string(dir) : std::string();
 }
+
+// Linux keeps at most 15 bytes of a thread's name; ours are shorter.
+void PlatformNameThread(const char *name) { pthread_setname_np(pthread_self(), name); }
 
 #endif
 

@@ -15,6 +15,12 @@
 
 #include "FakeJvmTest.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <pthread.h>
+#endif
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -202,7 +208,26 @@ struct {
     JNIEnv *env;
     std::vector<int> hooked, exited;
     unsigned long hookThread;
+    std::string hookThreadName;
 } gExit;
+
+// The calling thread's name as the system keeps it; "?" where it keeps none.
+std::string ThreadName() {
+#ifdef _WIN32
+    typedef HRESULT(WINAPI * GetThreadDescriptionFn)(HANDLE, PWSTR *);
+    static GetThreadDescriptionFn const describe = reinterpret_cast<GetThreadDescriptionFn>(
+        reinterpret_cast<void (*)(void)>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "GetThreadDescription")));
+    PWSTR wide = nullptr;
+    if (!describe || FAILED(describe(GetCurrentThread(), &wide)) || !wide) return "?";
+    std::string name;
+    for (PWSTR p = wide; *p; ++p) name += static_cast<char>(*p);
+    LocalFree(wide);
+    return name;
+#else
+    char name[16] = "";
+    return pthread_getname_np(pthread_self(), name, sizeof name) == 0 ? name : "?";
+#endif
+}
 
 void JNICALL ExitHook(jint code) {
     std::fprintf(stderr, "hook called with %d\n", static_cast<int>(code));
@@ -215,6 +240,7 @@ void JNICALL ExitHook(jint code) {
     std::unique_lock<std::mutex> lock(gExit.mu);
     gExit.hooked.push_back(code);
     gExit.hookThread = FakeJvm_CurrentThreadKey();
+    gExit.hookThreadName = ThreadName();
     if (gExit.does == Hook::Waits) gExit.cv.wait_for(lock, std::chrono::seconds(5), [] { return !gExit.exited.empty(); });
 }
 
@@ -267,12 +293,15 @@ TEST(Lifecycle, SystemExitCallsTheHookThenEndsTheProcess) {
          false, Hook::Returns, 5, {"invoke", "exit hook returned", "process exit 5", "detach"}, {}},
         {"no hook: a refused record's is not kept, the process still ends", "exit after 100 6", true, Hook::None, 6,
          {"exit=hook -> -3", "exit] ignoreUnrecognized=0 -> 0", "application exit 6", "process exit 6"}, {}},
-        {"quit exits on its caller's thread, hook first; no JNI in the hook", "mode classic\nquit exit 1", true,
+        {"quit: exit on its caller's thread, the hook on the VM's; no JNI in the hook", "mode classic\nquit exit 1", true,
          Hook::CallsJni, 1, {"application exit 1 on thread \"main\"", "exit hook 1\n", "exit hook returned", "process exit 1"},
          {"FindClass: called from inside the exit hook", "GetEnv: called from inside the exit hook",
           "AttachCurrentThread: called from inside the exit hook"}},
         {"a hook that waits: the process ends without it", "exit after 100 2\ndelay showReminderList 5000", false,
          Hook::Waits, 2, {"exit hook 2\n", "process exit 2", "exit hook returned"}, {"exit hook: still running after 2000 ms"}},
+        {"quit with a hook that waits: its caller is back once the watchdog ended the run", "quit exit 8", false,
+         Hook::Waits, 8, {"application exit 8 on thread \"main\"", "exit hook 8\n", "process exit 8", "exit hook returned"},
+         {"exit hook: still running after 2000 ms"}},
         {"an application that ended first calls no exit", "main end-after 50\nexit after 300 3", false, Hook::Returns, -1,
          {"application end"}, {}},
     };
@@ -283,6 +312,8 @@ TEST(Lifecycle, SystemExitCallsTheHookThenEndsTheProcess) {
         gExit.does = c.hook;
         gExit.hooked.clear();
         gExit.exited.clear();
+        gExit.hookThread = 0;
+        gExit.hookThreadName.clear();
         ASSERT_EQ(FakeJvm_Script((std::string("destroy timeout 10000\n") + c.script).c_str()), 0);
         ASSERT_EQ(CreateForExit(c.record11, c.hook), JNI_OK) << LogText();
         Clock::time_point start = Clock::now();
@@ -294,19 +325,31 @@ TEST(Lifecycle, SystemExitCallsTheHookThenEndsTheProcess) {
             gExit.vm->DetachCurrentThread();
         });
         FakeJvm_WaitLog("invoke com/norvanta/kelvarin/data/TExternalDataInterface.showReminderList", 1, 5000);
-        if (std::strstr(c.script, "quit exit")) CallStatic(gExit.env, kInterface, "quit", "()V");
+        if (std::strstr(c.script, "quit exit")) {
+            CallStatic(gExit.env, kInterface, "quit", "()V");
+            // Its caller is back only once the run has ended, the hook called.
+            EXPECT_EQ(FakeJvm_CountLog("application end"), 1);
+            std::lock_guard<std::mutex> lock(gExit.mu);
+            EXPECT_EQ(gExit.hooked.size(), c.hook == Hook::None ? 0u : 1u);
+            EXPECT_EQ(gExit.exited.size(), 1u);
+        }
         // Neither hook nor exit waits for the monitor's call; the application then ends.
         EXPECT_EQ(FakeJvm_WaitLog("application end", 1, 4000), 1);
         EXPECT_LT(MillisSince(start), 4000);
         FakeJvm_WaitLog("exit hook returned", 1, 300);  // a hook that overran returns after the exit
         EXPECT_EQ(gExit.vm->DestroyJavaVM(), JNI_OK) << LogText();
         monitor.join();
+        EXPECT_LT(MillisSince(start), 4500) << "the exit waited for the monitor's call to end";
         std::lock_guard<std::mutex> lock(gExit.mu);
         std::vector<int> const code = c.code < 0 ? std::vector<int>{} : std::vector<int>{c.code};
         EXPECT_EQ(gExit.exited, code);
         EXPECT_EQ(gExit.hooked, c.hook == Hook::None ? std::vector<int>{} : code);
-        // On the thread that called exit: quit's caller, else the application's own.
-        if (!code.empty()) EXPECT_EQ(gExit.hookThread == FakeJvm_CurrentThreadKey(), !!std::strstr(c.script, "quit"));
+        // On the VM's own thread, never on the one that called exit (quit's
+        // caller is this thread).
+        if (!gExit.hooked.empty()) {
+            EXPECT_NE(gExit.hookThread, FakeJvm_CurrentThreadKey());
+            if (gExit.hookThreadName != "?") EXPECT_EQ(gExit.hookThreadName, "VM Thread");
+        }
         std::string log = LogText(), violations = ViolationText();
         for (size_t k = 0, at = 0; k < c.log.size(); ++k) EXPECT_NE(at = log.find(c.log[k], at), std::string::npos) << c.log[k] << "\n" << log;
         EXPECT_EQ(FakeJvm_ViolationCount(), static_cast<int>(c.violations.size())) << violations;
