@@ -224,6 +224,16 @@ FAKEJVM_API void FakeJvm_SetProcessExit(void (*fn)(int code)) {
     st.processExit = fn;
 }
 
+FAKEJVM_API void FakeJvm_SetWindowSystem(const FakeJvmWindowSystem *windowSystem) {
+#ifdef _WIN32
+    (void)windowSystem;  // user32 answers for itself
+#else
+    State &st = S();
+    std::lock_guard<std::mutex> lock(st.mu);
+    st.windowSystem = windowSystem ? *windowSystem : FakeJvmWindowSystem{};
+#endif
+}
+
 FAKEJVM_API int FakeJvm_VmExists(void) {
     State &st = S();
     std::lock_guard<std::mutex> lock(st.mu);

@@ -19,6 +19,7 @@
  *     donotdisturb 255 toggled
  *     throw showHelpWindow java/lang/RuntimeException "help is broken"
  *     remove method showSoundList
+ *     delay showReminderList 60000 serving
  *     main end-after 500
  *     exit after 3000 1
  *     destroy timeout 10000
@@ -112,6 +113,26 @@ FAKEJVM_API void FakeJvm_ForceDestroy(void);
  * that called exit returns then, and Java calls still sleeping in a scripted
  * delay return at once. */
 FAKEJVM_API void FakeJvm_SetProcessExit(void (*fn)(int code));
+
+/* The host's window system, as the program under test sees it; each member
+ * may be NULL. Called on the thread inside the Java call, never with the
+ * stand-in's lock held, so they may call back into it.
+ *   serveSentMessages: serves the messages sent to the calling thread's
+ *     windows (not posted ones), waiting up to waitMs for the first; returns
+ *     how many it served. A "delay ... serving" call asks it again and again.
+ *   threadDpiAwareness: the calling thread's DPI awareness: 0 unaware,
+ *     1 system, 2 per monitor, -1 unknown.
+ *   systemMetrics: GetSystemMetrics. */
+typedef struct FakeJvmWindowSystem {
+    int (*serveSentMessages)(unsigned long waitMs);
+    int (*threadDpiAwareness)(void);
+    int (*systemMetrics)(int index);
+} FakeJvmWindowSystem;
+
+/* Hands the host's window system in; copied, NULL forgets it. The process's
+ * platform, not a test's script: FakeJvm_Reset keeps it. Host only: on
+ * Windows the library asks user32 itself and ignores this. */
+FAKEJVM_API void FakeJvm_SetWindowSystem(const FakeJvmWindowSystem *windowSystem);
 
 /* 1 while a VM exists (created and not yet destroyed). */
 FAKEJVM_API int FakeJvm_VmExists(void);

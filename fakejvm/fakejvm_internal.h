@@ -7,6 +7,8 @@
 
 #include <jni.h>
 
+#include "fakejvm_control.h"
+
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -58,6 +60,14 @@ struct ListAnswer {
     std::vector<Element> elements;
 };
 
+// A scripted delay: how long the method takes, and whether it serves the
+// messages sent to its thread's windows meanwhile, as a thread waiting in
+// SendMessage to AWT's toolkit thread does.
+struct Delay {
+    int ms = 0;
+    bool serving = false;
+};
+
 struct ThrowRule {
     std::string exceptionClass;
     bool hasMessage = false;
@@ -77,7 +87,7 @@ struct Config {
     std::set<std::string> removedClasses;
     std::set<std::string> removedMethods;
     std::map<std::string, ThrowRule> throws;
-    std::map<std::string, int> delays;
+    std::map<std::string, Delay> delays;
     int doNotDisturb = 0;
     bool doNotDisturbToggles = false;  // showDoNotDisturb flips the answer
     ListAnswer templates;
@@ -220,6 +230,9 @@ struct State {
     // process; apart from cv, which every log line notifies.
     std::condition_variable exitCv;
     void (*processExit)(int code) = nullptr;  // FakeJvm_SetProcessExit; null: end the process
+    // FakeJvm_SetWindowSystem (the host's; Windows asks user32). The
+    // process's platform, not a test's script: FakeJvm_Reset keeps it.
+    FakeJvmWindowSystem windowSystem = {};
 
     Config config;
     bool scriptLoaded = false;  // an in-process script replaced the default one
@@ -343,6 +356,15 @@ const char *PlatformPathSeparator();
 std::string PlatformWorkingDirectory();  // as the platform names it; "" when unknown
 // Gives the calling thread a name debuggers and the system show; best effort.
 void PlatformNameThread(const char *name);
+
+// The window system, asked without S().mu held: what it calls may run code
+// of the program's that calls back into the VM. On Windows user32 answers and
+// ws is not used; on the host ws (a copy of State::windowSystem) does.
+//
+// Serves the messages sent to the calling thread's windows, waiting up to
+// waitMs for the first; posted messages and timers stay queued. Returns how
+// many were served (on Windows 1 for "some"), -1 when nothing can serve them.
+int PlatformServeSentMessages(const FakeJvmWindowSystem &ws, unsigned long waitMs);
 
 }  // namespace fakejvm
 

@@ -2,6 +2,7 @@
 // method does when native code calls it.
 #include "fakejvm_internal.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -169,25 +170,63 @@ void SetPending(State &st, ThreadRec *t, const ObjPtr &exc) {
                 (exc->hasMessage ? Printable(exc->message) : std::string("(null)")));
 }
 
+namespace {
+
+// How long a serving delay waits for sent messages at a time: short enough
+// that an in-process exit ends the call soon, long enough not to spin.
+unsigned long const kServeSliceMs = 30;
+
+std::string MethodName(const MethodRec &m) { return m.cls + "." + m.name + m.sig; }
+
+// Waits out a scripted delay with the lock released. A serving delay serves
+// the messages sent to this thread meanwhile, as a thread blocked in
+// SendMessage to AWT's toolkit thread does, so that a window procedure of the
+// program may run inside the call and call Java itself. Either kind ends
+// early once an in-process exit has ended the VM's process: in a real process
+// exit a call still in Java never returns, in-process it returns at once so
+// that its thread can detach and the test end; what it answers then means
+// nothing.
+void WaitOut(State &st, std::unique_lock<std::mutex> &lock, uint64_t vmId, const Delay &delay) {
+    Clock::time_point until = Clock::now() + std::chrono::milliseconds(delay.ms);
+    auto over = [&] { return !st.vm || st.vm->id != vmId || (st.vm->exitRun && st.vm->exitRun->ended); };
+    if (!delay.serving) {
+        st.exitCv.wait_until(lock, until, over);
+        return;
+    }
+    while (!over()) {
+        Clock::time_point now = Clock::now();
+        if (now >= until) return;
+        Clock::time_point sliceEnd = std::min(until, now + std::chrono::milliseconds(kServeSliceMs));
+        auto waitMs = std::chrono::ceil<std::chrono::milliseconds>(sliceEnd - now).count();
+        FakeJvmWindowSystem ws = st.windowSystem;
+        lock.unlock();
+        int served = PlatformServeSentMessages(ws, static_cast<unsigned long>(waitMs));
+        lock.lock();
+        // After a message, look again at once: more may have come. Without
+        // one the slice is waited out here, also when the window system
+        // returned early or there is none (the host's without one: a plain
+        // delay then).
+        if (served <= 0) st.exitCv.wait_until(lock, sliceEnd, over);
+    }
+}
+
+}  // namespace
+
 JavaValue InvokeJava(State &st, std::unique_lock<std::mutex> &lock, ThreadRec *t,
                      const MethodRec &m, const std::vector<std::string> &args) {
-    std::string line = "invoke " + m.cls + "." + m.name + m.sig;
+    JavaValue result;
+    uint64_t vmId = st.vm->id;
+
+    std::string name = MethodName(m);
+    std::string line = "invoke " + name;
     for (const std::string &a : args) line += " " + a;
     Log(st, line);
 
-    JavaValue result;
     std::string key = m.cls + "." + m.name;
-    uint64_t vmId = st.vm->id;
-
     auto delay = st.config.delays.find(key);
-    if (delay != st.config.delays.end() && delay->second > 0) {
-        Clock::time_point until = Clock::now() + std::chrono::milliseconds(delay->second);
-        // In a real process exit a call still in Java never returns. In-process
-        // it returns at once, so that its thread can detach and the test end;
-        // what it answers then means nothing.
-        st.exitCv.wait_until(lock, until, [&] {
-            return !st.vm || st.vm->id != vmId || (st.vm->exitRun && st.vm->exitRun->ended);
-        });
+    if (delay != st.config.delays.end() && delay->second.ms > 0) {
+        Delay wait = delay->second;  // a script run meanwhile may change the entry
+        WaitOut(st, lock, vmId, wait);
         // The VM may have gone meanwhile (a daemon thread's call outlives it).
         if (!st.vm || st.vm->id != vmId) return result;
         RefreshApplication(st);

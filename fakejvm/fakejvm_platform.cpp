@@ -57,6 +57,16 @@ void PlatformNameThread(const char *name) {
     describe(GetCurrentThread(), wide);
 }
 
+int PlatformServeSentMessages(const FakeJvmWindowSystem &, unsigned long waitMs) {
+    // Wakes for a message sent to this thread. A PeekMessage whose filter
+    // holds only sent messages calls their window procedures and leaves
+    // posted messages and timers queued for the thread's own loop.
+    DWORD woke = MsgWaitForMultipleObjects(0, nullptr, FALSE, waitMs, QS_SENDMESSAGE);
+    MSG msg;
+    PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+    return woke == WAIT_OBJECT_0 ? 1 : 0;
+}
+
 #else
 
 unsigned long PlatformThreadKey() { return static_cast<unsigned long>(syscall(SYS_gettid)); }
@@ -82,6 +92,10 @@ std::string PlatformWorkingDirectory() {
 
 // Linux keeps at most 15 bytes of a thread's name; ours are shorter.
 void PlatformNameThread(const char *name) { pthread_setname_np(pthread_self(), name); }
+
+int PlatformServeSentMessages(const FakeJvmWindowSystem &ws, unsigned long waitMs) {
+    return ws.serveSentMessages ? ws.serveSentMessages(waitMs) : -1;
+}
 
 #endif
 

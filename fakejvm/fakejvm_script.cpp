@@ -248,7 +248,7 @@ void ApplyLine(const std::vector<std::string> &tok, Config &cfg) {
             cfg.main = MainBehaviour::EndAfter;
             cfg.mainEndAfterMs = Millis(tok[2]);
         } else if (how == "delay" && tok.size() == 3) {
-            cfg.delays[std::string(kMainClass) + ".main"] = Millis(tok[2]);
+            cfg.delays[std::string(kMainClass) + ".main"] = Delay{Millis(tok[2]), false};
         } else if (how == "throw" && tok.size() >= 3) {
             ThrowRule r;
             r.exceptionClass = ClassName(tok[2]);
@@ -299,8 +299,9 @@ void ApplyLine(const std::vector<std::string> &tok, Config &cfg) {
         Need(tok, 2, 2, "nothrow [<class>.]<method>");
         cfg.throws.erase(MethodKey(tok[1]));
     } else if (cmd == "delay") {
-        Need(tok, 3, 3, "delay [<class>.]<method> <ms>");
-        cfg.delays[MethodKey(tok[1])] = Millis(tok[2]);
+        Need(tok, 3, 4, "delay [<class>.]<method> <ms> [serving]");
+        if (tok.size() == 4 && tok[3] != "serving") throw Failure{"expected: delay [<class>.]<method> <ms> [serving]"};
+        cfg.delays[MethodKey(tok[1])] = Delay{Millis(tok[2]), tok.size() == 4};
     } else if (cmd == "donotdisturb") {
         Need(tok, 2, 3, "donotdisturb <0..255> [toggled]");
         if (tok.size() == 3 && tok[2] != "toggled") throw Failure{"expected: donotdisturb <0..255> [toggled]"};

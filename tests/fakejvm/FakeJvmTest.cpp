@@ -2,6 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <future>
+#include <memory>
+#include <mutex>
 #include <vector>
 
 #ifdef _WIN32
@@ -21,6 +27,40 @@ void *Entry(const char *name) {
     if (n == "JNI_CreateJavaVM") return reinterpret_cast<void *>(&JNI_CreateJavaVM);
     return reinterpret_cast<void *>(&JNI_GetDefaultJavaVMInitArgs);
 #endif
+}
+
+struct Sent {
+    std::function<void()> message;
+    std::shared_ptr<std::promise<void>> done;  // null: SendNotifyMessage
+};
+
+struct {
+    std::mutex mu;
+    std::condition_variable cv;
+    std::deque<Sent> queue;
+    std::vector<unsigned long> waits;
+} gWindows;
+
+// Runs what is queued, the lock released meanwhile: a message may send again.
+int RunQueued(std::unique_lock<std::mutex> &lock) {
+    int n = 0;
+    while (!gWindows.queue.empty()) {
+        Sent sent = std::move(gWindows.queue.front());
+        gWindows.queue.pop_front();
+        lock.unlock();
+        sent.message();
+        if (sent.done) sent.done->set_value();
+        lock.lock();
+        ++n;
+    }
+    return n;
+}
+
+int ServeSentMessages(unsigned long waitMs) {
+    std::unique_lock<std::mutex> lock(gWindows.mu);
+    gWindows.waits.push_back(waitMs);
+    gWindows.cv.wait_for(lock, std::chrono::milliseconds(waitMs), [] { return !gWindows.queue.empty(); });
+    return RunQueued(lock);
 }
 
 std::string Copied(size_t (*copy)(char *, size_t)) {
@@ -71,4 +111,41 @@ jclass TestVm::Interface() { return env->FindClass(kInterface); }
 
 jmethodID TestVm::Method(jclass cls, const char *name, const char *sig) {
     return env->GetStaticMethodID(cls, name, sig);
+}
+
+TestWindowSystem::TestWindowSystem() {
+    {
+        std::lock_guard<std::mutex> lock(gWindows.mu);
+        gWindows.queue.clear();
+        gWindows.waits.clear();
+    }
+    FakeJvmWindowSystem ws = {ServeSentMessages, nullptr, nullptr};
+    FakeJvm_SetWindowSystem(&ws);
+}
+
+TestWindowSystem::~TestWindowSystem() {
+    FakeJvm_SetWindowSystem(nullptr);
+    std::lock_guard<std::mutex> lock(gWindows.mu);
+    gWindows.waits.clear();
+}
+
+void TestWindowSystem::Send(std::function<void()> message, bool wait) {
+    auto done = wait ? std::make_shared<std::promise<void>>() : nullptr;
+    {
+        std::lock_guard<std::mutex> lock(gWindows.mu);
+        gWindows.queue.push_back({std::move(message), done});
+    }
+    gWindows.cv.notify_all();
+    // Bounded: a thread that never serves fails the test instead of hanging it.
+    if (done) done->get_future().wait_for(std::chrono::seconds(10));
+}
+
+int TestWindowSystem::RunSentMessages() {
+    std::unique_lock<std::mutex> lock(gWindows.mu);
+    return RunQueued(lock);
+}
+
+std::vector<unsigned long> TestWindowSystem::Waits() {
+    std::lock_guard<std::mutex> lock(gWindows.mu);
+    return gWindows.waits;
 }

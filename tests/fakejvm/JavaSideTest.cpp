@@ -2,10 +2,19 @@
 // bytes, nulls, failing strings, large arrays, exceptions, missing pieces.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "FakeJvmTest.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#endif
 
 namespace {
 
@@ -184,6 +193,160 @@ TEST(JavaSide, BuiltInSampleWithoutScript) {
     EXPECT_EQ(env->GetArrayLength(e) % 2, 0);
     EXPECT_GT(env->GetArrayLength(e), 0);
     EXPECT_EQ(vm->DestroyJavaVM(), JNI_OK);  // main never ran: nothing to wait for
+}
+
+// ------------------------------------------------------------ window system
+
+void CallVoid(JNIEnv *env, const char *name) {
+    jclass cls = env->FindClass(kInterface);
+    env->CallStaticVoidMethod(cls, env->GetStaticMethodID(cls, name, "()V"));
+    env->DeleteLocalRef(cls);
+}
+
+jboolean AskDoNotDisturb(JNIEnv *env) {
+    jclass cls = env->FindClass(kInterface);
+    jboolean on = env->CallStaticBooleanMethod(cls, env->GetStaticMethodID(cls, "isDoNotDisturbOn", "()Z"));
+    env->DeleteLocalRef(cls);
+    return on;
+}
+
+// The test thread's window, as the program's tray window would be: the
+// first message sent to it calls showAboutWindow, the second asks
+// isDoNotDisturbOn, both through the test thread's env. Each records
+// whether it ran inside the test's Java call.
+struct {
+    JNIEnv *env;
+    std::atomic<bool> inCall;
+    std::vector<std::string> events;  // test thread only
+    int sent;
+} gWindow;
+
+void OnMessage(const char *kind) {
+    gWindow.events.push_back(std::string(kind) + (gWindow.inCall ? " inside" : " after"));
+    if (std::string(kind) != "sent") return;
+    if (++gWindow.sent == 1) CallVoid(gWindow.env, "showAboutWindow");
+    else AskDoNotDisturb(gWindow.env);
+}
+
+#ifdef _WIN32
+UINT const WM_TEST_SENT = WM_APP + 1;
+UINT const WM_TEST_POSTED = WM_APP + 2;
+UINT_PTR const kTestTimer = 1;
+
+LRESULT CALLBACK TestWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+    switch (msg) {
+    case WM_TEST_SENT: OnMessage("sent"); return 0;
+    case WM_TEST_POSTED: OnMessage("posted"); return 0;
+    case WM_TIMER:
+        KillTimer(hwnd, kTestTimer);
+        OnMessage("timer");
+        return 0;
+    }
+    return DefWindowProcA(hwnd, msg, wParam, lParam);
+}
+
+HWND MakeTestWindow() {
+    WNDCLASSA wc = {};
+    wc.lpfnWndProc = TestWindowProc;
+    wc.hInstance = GetModuleHandleA(nullptr);
+    wc.lpszClassName = "FakeJvmTestWindow";
+    RegisterClassA(&wc);  // fails harmlessly for every case after the first
+    return CreateWindowA(wc.lpszClassName, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, wc.hInstance, nullptr);
+}
+#endif
+
+struct ServeCase {
+    const char *name;
+    const char *script;
+    bool windows;       // host: a window system is handed in (Windows: user32 always)
+    bool notify;        // the messages come by SendNotifyMessage, else by SendMessage
+    bool servedInside;  // they run inside the Java call, else in the thread's own loop after it
+};
+
+TEST(JavaSide, ServingDelaysRunSentMessagesInsideTheCall) {
+    std::string const reminders = std::string(kInterface) + ".showReminderList()V";
+    std::string const about = std::string(kInterface) + ".showAboutWindow()V";
+    ServeCase const cases[] = {
+        {"a plain delay serves nothing: sent messages wait for the loop", "delay showReminderList 400", true, false,
+         false},
+        {"a serving delay runs them inside, Java calls too", "delay showReminderList 400 serving", true, false, true},
+        {"SendNotifyMessage, served inside a call that began inside",
+         "delay showReminderList 800 serving\ndelay showAboutWindow 300 serving", true, true, true},
+#ifndef _WIN32
+        {"without a window system a serving delay only waits", "delay showReminderList 400 serving", false, false,
+         false},
+#endif
+    };
+    for (const ServeCase &c : cases) {
+        SCOPED_TRACE(c.name);
+        TestVm v(c.script);
+        ASSERT_NE(v.env, nullptr);
+        std::unique_ptr<TestWindowSystem> windows;
+        if (c.windows) windows = std::make_unique<TestWindowSystem>();
+        gWindow.env = v.env;
+        gWindow.events.clear();
+        gWindow.sent = 0;
+#ifdef _WIN32
+        HWND hwnd = MakeTestWindow();
+        ASSERT_NE(hwnd, (HWND)NULL);
+        SetTimer(hwnd, kTestTimer, 1, nullptr);  // due at once, all through the call
+        auto send = [&] {
+            if (c.notify) SendNotifyMessageA(hwnd, WM_TEST_SENT, 0, 0);
+            else SendMessageA(hwnd, WM_TEST_SENT, 0, 0);
+        };
+        auto ownLoop = [&] {
+            MSG msg;
+            while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);
+        };
+        size_t const expectedEvents = 4;  // two sent, one posted, the timer
+#else
+        auto send = [&] { TestWindowSystem::Send([] { OnMessage("sent"); }, !c.notify); };
+        auto ownLoop = [] { TestWindowSystem::RunSentMessages(); };
+        size_t const expectedEvents = 2;
+#endif
+        std::atomic<bool> otherCallInside{false};
+        std::thread sender([&] {
+            FakeJvm_WaitLog(("invoke " + reminders).c_str(), 1, 5000);
+#ifdef _WIN32
+            PostMessageA(hwnd, WM_TEST_POSTED, 0, 0);
+#endif
+            send();
+            FakeJvm_WaitLog(("invoke " + about).c_str(), 1, 5000);
+            send();
+            // The lock is not held meanwhile: another thread's call goes through.
+            JNIEnv *env = nullptr;
+            v.vm->AttachCurrentThread(reinterpret_cast<void **>(&env), nullptr);
+            AskDoNotDisturb(env);
+            otherCallInside = gWindow.inCall.load();
+            v.vm->DetachCurrentThread();
+        });
+        gWindow.inCall = true;
+        CallVoid(v.env, "showReminderList");
+        gWindow.inCall = false;
+        for (int i = 0; i < 300 && gWindow.events.size() < expectedEvents; ++i) {
+            ownLoop();
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        sender.join();
+#ifdef _WIN32
+        DestroyWindow(hwnd);
+#endif
+        std::vector<std::string> const &events = gWindow.events;
+        std::string const sent = c.servedInside ? "sent inside" : "sent after";
+        EXPECT_EQ(std::count(events.begin(), events.end(), sent), 2) << ::testing::PrintToString(events);
+#ifdef _WIN32
+        // Posted messages and timers always wait for the thread's own loop.
+        EXPECT_EQ(std::count(events.begin(), events.end(), "posted after"), 1) << ::testing::PrintToString(events);
+        EXPECT_EQ(std::count(events.begin(), events.end(), "timer after"), 1) << ::testing::PrintToString(events);
+#else
+        // Asked only by a serving delay, and for no more than a slice at a time.
+        std::vector<unsigned long> waits = TestWindowSystem::Waits();
+        EXPECT_EQ(!waits.empty(), c.servedInside) << waits.size();
+        for (unsigned long w : waits) EXPECT_TRUE(w >= 1 && w <= 50) << w;
+#endif
+        EXPECT_EQ(otherCallInside.load(), c.servedInside);
+        EXPECT_EQ(FakeJvm_ViolationCount(), 0) << ViolationText();
+    }
 }
 
 }  // namespace

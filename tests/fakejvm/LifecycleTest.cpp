@@ -302,9 +302,13 @@ TEST(Lifecycle, SystemExitCallsTheHookThenEndsTheProcess) {
         {"quit with a hook that waits: its caller is back once the watchdog ended the run", "quit exit 8", false,
          Hook::Waits, 8, {"application exit 8 on thread \"main\"", "exit hook 8\n", "process exit 8", "exit hook returned"},
          {"exit hook: still running after 2000 ms"}},
+        {"a call serving sent messages inside Java is not waited for either",
+         "exit after 200 5\ndelay showReminderList 5000 serving", false, Hook::Returns, 5,
+         {"invoke", "exit hook returned", "process exit 5", "detach"}, {}},
         {"an application that ended first calls no exit", "main end-after 50\nexit after 300 3", false, Hook::Returns, -1,
          {"application end"}, {}},
     };
+    TestWindowSystem windows;  // the host's: nothing is sent to a serving call
     for (const ExitCase &c : cases) {
         SCOPED_TRACE(c.name);
         FakeJvm_Reset();

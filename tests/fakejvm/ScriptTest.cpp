@@ -47,9 +47,16 @@ TEST(Script, BadLinesAreNumberedAndGoodOnesTaken) {
         {"exit code out of range", "mode classic\nexit after 100 256", 2},
         {"exit at a negative time", "exit after -1 0", 1},
         {"exit none with a code", "exit none 0", 1},
+        {"delay with a misspelt 'serving'", "delay showReminderList 100 servng", 1},
+        {"delay with a word after 'serving'", "delay showReminderList 100 serving now", 1},
+        {"'serving' in place of the time", "delay showReminderList serving", 1},
+        {"'serving' before the time", "delay showReminderList serving 100", 1},
+        {"main delay takes no 'serving'", "main delay 100 serving", 1},
         // Line 0: good lines, for the parser's edges.
         {"exit at once with the largest code", "exit after 0 255", 0},
         {"exit cancelled", "exit after 10 1\nexit none", 0},
+        {"serving delays, of main too", "delay showReminderList 100 serving\n"
+                                        "delay com/norvanta/kelvarin/main/TApplication.main 0 serving", 0},
     };
     for (const BadCase &c : cases) {
         SCOPED_TRACE(c.name);
