@@ -144,6 +144,7 @@ struct Frame {
 };
 
 struct EnvBlock;
+struct MethodRec;
 
 struct ThreadRec {
     unsigned long key;
@@ -155,6 +156,9 @@ struct ThreadRec {
     EnvBlock *env = nullptr;
     std::vector<Frame> frames;
     ObjPtr pending;
+    // The static methods invoked on this thread that have not returned yet,
+    // innermost last: a call that begins inside another is logged as nested.
+    std::vector<const MethodRec *> calls;
 };
 
 // A JNIEnv handed out. Never freed, so a stale env pointer still leads to our

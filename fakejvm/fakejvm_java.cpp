@@ -178,6 +178,17 @@ unsigned long const kServeSliceMs = 30;
 
 std::string MethodName(const MethodRec &m) { return m.cls + "." + m.name + m.sig; }
 
+// Takes the call off its thread's stack on every way out of InvokeJava, the
+// lock held. A VM gone meanwhile took the thread's record with it.
+struct CallFrame {
+    State &st;
+    ThreadRec *t;
+    uint64_t vmId;
+    ~CallFrame() {
+        if (st.vm && st.vm->id == vmId) t->calls.pop_back();
+    }
+};
+
 // Waits out a scripted delay with the lock released. A serving delay serves
 // the messages sent to this thread meanwhile, as a thread blocked in
 // SendMessage to AWT's toolkit thread does, so that a window procedure of the
@@ -218,9 +229,12 @@ JavaValue InvokeJava(State &st, std::unique_lock<std::mutex> &lock, ThreadRec *t
     uint64_t vmId = st.vm->id;
 
     std::string name = MethodName(m);
+    if (!t->calls.empty()) Log(st, "nested " + name + " inside " + MethodName(*t->calls.back()));
     std::string line = "invoke " + name;
     for (const std::string &a : args) line += " " + a;
     Log(st, line);
+    t->calls.push_back(&m);
+    CallFrame frame{st, t, vmId};
 
     std::string key = m.cls + "." + m.name;
     auto delay = st.config.delays.find(key);

@@ -197,6 +197,14 @@ TEST(JavaSide, BuiltInSampleWithoutScript) {
 
 // ------------------------------------------------------------ window system
 
+std::vector<std::string> LogLines() {
+    std::vector<std::string> lines;
+    std::string text = LogText();
+    for (size_t at = 0, end; (end = text.find('\n', at)) != std::string::npos; at = end + 1)
+        lines.push_back(text.substr(at, end - at));
+    return lines;
+}
+
 void CallVoid(JNIEnv *env, const char *name) {
     jclass cls = env->FindClass(kInterface);
     env->CallStaticVoidMethod(cls, env->GetStaticMethodID(cls, name, "()V"));
@@ -261,20 +269,24 @@ struct ServeCase {
     bool windows;       // host: a window system is handed in (Windows: user32 always)
     bool notify;        // the messages come by SendNotifyMessage, else by SendMessage
     bool servedInside;  // they run inside the Java call, else in the thread's own loop after it
+    std::vector<std::string> nested;  // the nested lines, in order
 };
 
 TEST(JavaSide, ServingDelaysRunSentMessagesInsideTheCall) {
     std::string const reminders = std::string(kInterface) + ".showReminderList()V";
     std::string const about = std::string(kInterface) + ".showAboutWindow()V";
+    std::string const dnd = std::string(kInterface) + ".isDoNotDisturbOn()Z";
     ServeCase const cases[] = {
         {"a plain delay serves nothing: sent messages wait for the loop", "delay showReminderList 400", true, false,
-         false},
-        {"a serving delay runs them inside, Java calls too", "delay showReminderList 400 serving", true, false, true},
-        {"SendNotifyMessage, served inside a call that began inside",
-         "delay showReminderList 800 serving\ndelay showAboutWindow 300 serving", true, true, true},
+         false, {}},
+        {"a serving delay runs them inside; Java called there is nested", "delay showReminderList 400 serving", true,
+         false, true, {"nested " + about + " inside " + reminders, "nested " + dnd + " inside " + reminders}},
+        {"SendNotifyMessage, served inside a call that began inside: the innermost is named",
+         "delay showReminderList 800 serving\ndelay showAboutWindow 300 serving", true, true, true,
+         {"nested " + about + " inside " + reminders, "nested " + dnd + " inside " + about}},
 #ifndef _WIN32
         {"without a window system a serving delay only waits", "delay showReminderList 400 serving", false, false,
-         false},
+         false, {}},
 #endif
     };
     for (const ServeCase &c : cases) {
@@ -345,6 +357,15 @@ TEST(JavaSide, ServingDelaysRunSentMessagesInsideTheCall) {
         for (unsigned long w : waits) EXPECT_TRUE(w >= 1 && w <= 50) << w;
 #endif
         EXPECT_EQ(otherCallInside.load(), c.servedInside);
+        // Each nested line comes just before the invoke line of its call.
+        std::vector<std::string> lines = LogLines(), nested;
+        for (size_t i = 0; i < lines.size(); ++i) {
+            if (lines[i].rfind("nested ", 0) != 0) continue;
+            nested.push_back(lines[i]);
+            std::string inner = lines[i].substr(7, lines[i].find(" inside ") - 7);
+            EXPECT_TRUE(i + 1 < lines.size() && lines[i + 1] == "invoke " + inner) << lines[i];
+        }
+        EXPECT_EQ(nested, c.nested);
         EXPECT_EQ(FakeJvm_ViolationCount(), 0) << ViolationText();
     }
 }
