@@ -122,7 +122,8 @@ FAKEJVM_API void FakeJvm_SetProcessExit(void (*fn)(int code));
  *     how many it served. A "delay ... serving" call asks it again and again.
  *   threadDpiAwareness: the calling thread's DPI awareness: 0 unaware,
  *     1 system, 2 per monitor, -1 unknown.
- *   systemMetrics: GetSystemMetrics. */
+ *   systemMetrics: GetSystemMetrics (the "dpi" log line asks SM_CXSCREEN 0
+ *     and SM_CYSCREEN 1). */
 typedef struct FakeJvmWindowSystem {
     int (*serveSentMessages)(unsigned long waitMs);
     int (*threadDpiAwareness)(void);

@@ -338,8 +338,9 @@ void ScheduleExit(State &st);
 // a violation.
 bool InExitHook();
 
-// Runs a modelled Java method. May release and retake lock (delays, exit);
-// afterwards the caller must check that st.vm is still the VM it was.
+// Runs a modelled Java method. Releases and retakes lock (the window
+// system's questions, delays, exit); afterwards the caller must check that
+// st.vm is still the VM it was.
 struct JavaValue {
     jint i = 0;
     ObjPtr obj;
@@ -369,6 +370,14 @@ void PlatformNameThread(const char *name);
 // waitMs for the first; posted messages and timers stay queued. Returns how
 // many were served (on Windows 1 for "some"), -1 when nothing can serve them.
 int PlatformServeSentMessages(const FakeJvmWindowSystem &ws, unsigned long waitMs);
+// The calling thread's DPI awareness (0 unaware, 1 system, 2 per monitor,
+// -1 unknown) and the screen size it is told (0 when unknown).
+struct DpiView {
+    int awareness = -1;
+    int width = 0;
+    int height = 0;
+};
+DpiView PlatformDpiView(const FakeJvmWindowSystem &ws);
 
 }  // namespace fakejvm
 

@@ -178,6 +178,15 @@ unsigned long const kServeSliceMs = 30;
 
 std::string MethodName(const MethodRec &m) { return m.cls + "." + m.name + m.sig; }
 
+const char *AwarenessWord(int awareness) {
+    switch (awareness) {
+    case 0: return "unaware";
+    case 1: return "system";
+    case 2: return "per-monitor";
+    }
+    return "unknown";
+}
+
 // Takes the call off its thread's stack on every way out of InvokeJava, the
 // lock held. A VM gone meanwhile took the thread's record with it.
 struct CallFrame {
@@ -228,11 +237,22 @@ JavaValue InvokeJava(State &st, std::unique_lock<std::mutex> &lock, ThreadRec *t
     JavaValue result;
     uint64_t vmId = st.vm->id;
 
+    // What AWT measures the screen with from this thread. The window system
+    // is asked without the lock: a host's may take locks of its own that a
+    // thread inside a JNI call holds.
+    FakeJvmWindowSystem ws = st.windowSystem;
+    lock.unlock();
+    DpiView view = PlatformDpiView(ws);
+    lock.lock();
+    if (!st.vm || st.vm->id != vmId) return result;
+
     std::string name = MethodName(m);
     if (!t->calls.empty()) Log(st, "nested " + name + " inside " + MethodName(*t->calls.back()));
     std::string line = "invoke " + name;
     for (const std::string &a : args) line += " " + a;
     Log(st, line);
+    Log(st, std::string("dpi ") + AwarenessWord(view.awareness) + " " + std::to_string(view.width) + "x" +
+                std::to_string(view.height) + " " + name);
     t->calls.push_back(&m);
     CallFrame frame{st, t, vmId};
 

@@ -34,7 +34,9 @@ std::string PlatformWorkingDirectory() {
 
 namespace {
 
-// Looked up at run time: Windows before 10 (1607) lacks it.
+// Looked up at run time: Windows before 10 (1607) has none of these.
+typedef HANDLE(WINAPI *GetThreadDpiAwarenessContextFn)(void);
+typedef int(WINAPI *GetAwarenessFromDpiAwarenessContextFn)(HANDLE);
 typedef HRESULT(WINAPI *SetThreadDescriptionFn)(HANDLE, PCWSTR);
 
 // GetProcAddress's FARPROC cast through void (*)(void), which the compiler
@@ -67,6 +69,18 @@ int PlatformServeSentMessages(const FakeJvmWindowSystem &, unsigned long waitMs)
     return woke == WAIT_OBJECT_0 ? 1 : 0;
 }
 
+DpiView PlatformDpiView(const FakeJvmWindowSystem &) {
+    static GetThreadDpiAwarenessContextFn const context =
+        Entry<GetThreadDpiAwarenessContextFn>("user32.dll", "GetThreadDpiAwarenessContext");
+    static GetAwarenessFromDpiAwarenessContextFn const awareness =
+        Entry<GetAwarenessFromDpiAwarenessContextFn>("user32.dll", "GetAwarenessFromDpiAwarenessContext");
+    DpiView view;
+    if (context && awareness) view.awareness = awareness(context());
+    view.width = GetSystemMetrics(SM_CXSCREEN);
+    view.height = GetSystemMetrics(SM_CYSCREEN);
+    return view;
+}
+
 #else
 
 unsigned long PlatformThreadKey() { return static_cast<unsigned long>(syscall(SYS_gettid)); }
@@ -95,6 +109,16 @@ void PlatformNameThread(const char *name) { pthread_setname_np(pthread_self(), n
 
 int PlatformServeSentMessages(const FakeJvmWindowSystem &ws, unsigned long waitMs) {
     return ws.serveSentMessages ? ws.serveSentMessages(waitMs) : -1;
+}
+
+DpiView PlatformDpiView(const FakeJvmWindowSystem &ws) {
+    DpiView view;
+    if (ws.threadDpiAwareness) view.awareness = ws.threadDpiAwareness();
+    if (ws.systemMetrics) {
+        view.width = ws.systemMetrics(0);   // SM_CXSCREEN
+        view.height = ws.systemMetrics(1);  // SM_CYSCREEN
+    }
+    return view;
 }
 
 #endif

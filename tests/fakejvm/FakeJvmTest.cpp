@@ -39,6 +39,7 @@ struct {
     std::condition_variable cv;
     std::deque<Sent> queue;
     std::vector<unsigned long> waits;
+    int awareness, width, height;
 } gWindows;
 
 // Runs what is queued, the lock released meanwhile: a message may send again.
@@ -62,6 +63,10 @@ int ServeSentMessages(unsigned long waitMs) {
     gWindows.cv.wait_for(lock, std::chrono::milliseconds(waitMs), [] { return !gWindows.queue.empty(); });
     return RunQueued(lock);
 }
+
+int ThreadDpiAwareness() { return gWindows.awareness; }
+
+int SystemMetrics(int index) { return index == 0 ? gWindows.width : index == 1 ? gWindows.height : 0; }
 
 std::string Copied(size_t (*copy)(char *, size_t)) {
     std::vector<char> text(copy(nullptr, 0) + 1);
@@ -113,13 +118,17 @@ jmethodID TestVm::Method(jclass cls, const char *name, const char *sig) {
     return env->GetStaticMethodID(cls, name, sig);
 }
 
-TestWindowSystem::TestWindowSystem() {
+TestWindowSystem::TestWindowSystem(int awareness, int width, int height) {
     {
         std::lock_guard<std::mutex> lock(gWindows.mu);
         gWindows.queue.clear();
         gWindows.waits.clear();
+        gWindows.awareness = awareness;
+        gWindows.width = width;
+        gWindows.height = height;
     }
-    FakeJvmWindowSystem ws = {ServeSentMessages, nullptr, nullptr};
+    FakeJvmWindowSystem ws = {ServeSentMessages, awareness == kNoEntry ? nullptr : ThreadDpiAwareness,
+                              width ? SystemMetrics : nullptr};
     FakeJvm_SetWindowSystem(&ws);
 }
 

@@ -53,7 +53,9 @@ public:
 // lives; one at a time.
 class TestWindowSystem {
 public:
-    TestWindowSystem();
+    static int const kNoEntry = -100;  // awareness: no threadDpiAwareness entry
+    // What threadDpiAwareness answers; width 0: no systemMetrics entry.
+    explicit TestWindowSystem(int awareness = 2, int width = 1280, int height = 800);
     ~TestWindowSystem();
     TestWindowSystem(const TestWindowSystem &) = delete;
     TestWindowSystem &operator=(const TestWindowSystem &) = delete;

@@ -370,4 +370,61 @@ TEST(JavaSide, ServingDelaysRunSentMessagesInsideTheCall) {
     }
 }
 
+struct DpiCase {
+    const char *name;
+    bool windows;   // host: a window system is handed in
+    int awareness;  // host: what it answers; Windows: the thread's, set by the test
+    bool metrics;   // host: it has systemMetrics
+    const char *word;
+};
+
+TEST(JavaSide, EachCallLogsItsThreadsDpiAwareness) {
+    DpiCase const cases[] = {
+        {"unaware", true, 0, true, "unaware"},
+        {"system aware", true, 1, true, "system"},
+        {"per monitor", true, 2, true, "per-monitor"},
+#ifndef _WIN32
+        {"an answer out of range", true, 3, true, "unknown"},
+        {"unknown", true, -1, true, "unknown"},
+        {"no awareness entry", true, TestWindowSystem::kNoEntry, true, "unknown"},
+        {"no metrics entry", true, 1, false, "system"},
+        {"no window system", false, 0, false, "unknown"},
+#endif
+    };
+    for (const DpiCase &c : cases) {
+        SCOPED_TRACE(c.name);
+        std::string size = "1280x800";
+#ifdef _WIN32
+        typedef HANDLE(WINAPI * SetContextFn)(HANDLE);
+        SetContextFn setContext = reinterpret_cast<SetContextFn>(reinterpret_cast<void (*)(void)>(
+            GetProcAddress(GetModuleHandleA("user32.dll"), "SetThreadDpiAwarenessContext")));
+        ASSERT_NE(setContext, nullptr);
+        // DPI_AWARENESS_CONTEXT_UNAWARE (-1), _SYSTEM_AWARE (-2), _PER_MONITOR_AWARE (-3)
+        HANDLE previous = setContext(reinterpret_cast<HANDLE>(static_cast<INT_PTR>(-1 - c.awareness)));
+        ASSERT_NE(previous, nullptr);
+        size = std::to_string(GetSystemMetrics(SM_CXSCREEN)) + "x" + std::to_string(GetSystemMetrics(SM_CYSCREEN));
+#else
+        std::unique_ptr<TestWindowSystem> windows;
+        if (c.windows) windows = std::make_unique<TestWindowSystem>(c.awareness, c.metrics ? 1280 : 0);
+        if (!c.metrics) size = "0x0";
+#endif
+        {
+            TestVm v;
+            jclass main = v.env->FindClass(kMain);
+            v.env->CallStaticVoidMethod(main, v.Method(main, "main", "([Ljava/lang/String;)V"), nullptr);
+            AskDoNotDisturb(v.env);
+            std::vector<std::string> lines = LogLines(), dpi;
+            for (size_t i = 0; i + 1 < lines.size(); ++i) {
+                if (lines[i].rfind("invoke ", 0) == 0) dpi.push_back(lines[i + 1]);
+            }
+            std::string const prefix = std::string("dpi ") + c.word + " " + size + " ";
+            EXPECT_EQ(dpi, (std::vector<std::string>{prefix + kMain + ".main([Ljava/lang/String;)V",
+                                                     prefix + kInterface + ".isDoNotDisturbOn()Z"}));
+        }
+#ifdef _WIN32
+        setContext(previous);
+#endif
+    }
+}
+
 }  // namespace
