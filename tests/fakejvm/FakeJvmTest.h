@@ -5,9 +5,7 @@
 
 #include <jni.h>
 
-#include <functional>
 #include <string>
-#include <vector>
 
 #include "fakejvm_control.h"
 #include "jdk11_init_args.h"
@@ -44,29 +42,6 @@ public:
     jclass Interface();
     jmethodID Method(jclass cls, const char *name, const char *sig);
     jint Destroy();
-};
-
-// The host's window system as a program hands it in (Windows ignores it:
-// user32 answers there). A message sent to the test's thread is a function
-// queued for it; it runs when that thread serves sent messages, inside a
-// serving delay or in its own loop (RunSentMessages). Installed while it
-// lives; one at a time.
-class TestWindowSystem {
-public:
-    static int const kNoEntry = -100;  // awareness: no threadDpiAwareness entry
-    // What threadDpiAwareness answers; width 0: no systemMetrics entry.
-    explicit TestWindowSystem(int awareness = 2, int width = 1280, int height = 800);
-    ~TestWindowSystem();
-    TestWindowSystem(const TestWindowSystem &) = delete;
-    TestWindowSystem &operator=(const TestWindowSystem &) = delete;
-
-    // SendMessage (returns once the message ran) or, with wait false,
-    // SendNotifyMessage (returns at once).
-    static void Send(std::function<void()> message, bool wait);
-    // The thread's own loop: runs what was sent; how many.
-    static int RunSentMessages();
-    // The wait handed to each serveSentMessages call so far.
-    static std::vector<unsigned long> Waits();
 };
 
 extern const char kInterface[];

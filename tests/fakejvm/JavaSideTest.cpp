@@ -5,15 +5,16 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include <windows.h>
+
 #include "FakeJvmTest.h"
 
-#ifdef _WIN32
-#include <windows.h>
+#ifndef _WIN32
+#include "HostWindowSystem.h"
 #endif
 
 namespace {
@@ -196,6 +197,8 @@ TEST(JavaSide, BuiltInSampleWithoutScript) {
 }
 
 // ------------------------------------------------------------ window system
+// Real windows of the test's thread: Wine's, or on the host the Win32
+// stand-in's, handed to the runtime as user32 is on Windows.
 
 std::vector<std::string> LogLines() {
     std::vector<std::string> lines;
@@ -236,9 +239,8 @@ void OnMessage(const char *kind) {
     else AskDoNotDisturb(gWindow.env);
 }
 
-#ifdef _WIN32
-UINT const WM_TEST_SENT = WM_APP + 1;
-UINT const WM_TEST_POSTED = WM_APP + 2;
+UINT const WM_TEST_SENT = WM_USER + 1;
+UINT const WM_TEST_POSTED = WM_USER + 2;
 UINT_PTR const kTestTimer = 1;
 
 LRESULT CALLBACK TestWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
@@ -259,15 +261,14 @@ HWND MakeTestWindow() {
     wc.hInstance = GetModuleHandleA(nullptr);
     wc.lpszClassName = "FakeJvmTestWindow";
     RegisterClassA(&wc);  // fails harmlessly for every case after the first
-    return CreateWindowA(wc.lpszClassName, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, wc.hInstance, nullptr);
+    return CreateWindowExA(0, wc.lpszClassName, "", 0, 0, 0, 0, 0, nullptr, nullptr, wc.hInstance, nullptr);
 }
-#endif
 
 struct ServeCase {
     const char *name;
     const char *script;
-    bool windows;       // host: a window system is handed in (Windows: user32 always)
-    bool notify;        // the messages come by SendNotifyMessage, else by SendMessage
+    bool windows;       // host: the stand-in is handed in (Windows: user32 always)
+    bool notify;        // Windows: the messages come by SendNotifyMessage, else by SendMessage
     bool servedInside;  // they run inside the Java call, else in the thread's own loop after it
     std::vector<std::string> nested;  // the nested lines, in order
 };
@@ -281,7 +282,7 @@ TEST(JavaSide, ServingDelaysRunSentMessagesInsideTheCall) {
          false, {}},
         {"a serving delay runs them inside; Java called there is nested", "delay showReminderList 400 serving", true,
          false, true, {"nested " + about + " inside " + reminders, "nested " + dnd + " inside " + reminders}},
-        {"SendNotifyMessage, served inside a call that began inside: the innermost is named",
+        {"served inside a call that began inside: the innermost is named",
          "delay showReminderList 800 serving\ndelay showAboutWindow 300 serving", true, true, true,
          {"nested " + about + " inside " + reminders, "nested " + dnd + " inside " + about}},
 #ifndef _WIN32
@@ -293,70 +294,59 @@ TEST(JavaSide, ServingDelaysRunSentMessagesInsideTheCall) {
         SCOPED_TRACE(c.name);
         TestVm v(c.script);
         ASSERT_NE(v.env, nullptr);
-        std::unique_ptr<TestWindowSystem> windows;
-        if (c.windows) windows = std::make_unique<TestWindowSystem>();
+#ifndef _WIN32
+        if (c.windows) HandJavaTheHostWindowSystem();
+        else FakeJvm_SetWindowSystem(nullptr);
+#endif
         gWindow.env = v.env;
         gWindow.events.clear();
         gWindow.sent = 0;
-#ifdef _WIN32
         HWND hwnd = MakeTestWindow();
         ASSERT_NE(hwnd, (HWND)NULL);
         SetTimer(hwnd, kTestTimer, 1, nullptr);  // due at once, all through the call
         auto send = [&] {
-            if (c.notify) SendNotifyMessageA(hwnd, WM_TEST_SENT, 0, 0);
-            else SendMessageA(hwnd, WM_TEST_SENT, 0, 0);
-        };
-        auto ownLoop = [&] {
-            MSG msg;
-            while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);
-        };
-        size_t const expectedEvents = 4;  // two sent, one posted, the timer
-#else
-        auto send = [&] { TestWindowSystem::Send([] { OnMessage("sent"); }, !c.notify); };
-        auto ownLoop = [] { TestWindowSystem::RunSentMessages(); };
-        size_t const expectedEvents = 2;
+#ifdef _WIN32
+            if (c.notify) {
+                SendNotifyMessageA(hwnd, WM_TEST_SENT, 0, 0);
+                return;
+            }
 #endif
+            SendMessageA(hwnd, WM_TEST_SENT, 0, 0);
+        };
         std::atomic<bool> otherCallInside{false};
         std::thread sender([&] {
             FakeJvm_WaitLog(("invoke " + reminders).c_str(), 1, 5000);
-#ifdef _WIN32
             PostMessageA(hwnd, WM_TEST_POSTED, 0, 0);
-#endif
-            send();
-            FakeJvm_WaitLog(("invoke " + about).c_str(), 1, 5000);
-            send();
+            // Sent without waiting for the answer when the call serves nothing.
+            std::thread first(send);
+            FakeJvm_WaitLog(("invoke " + about).c_str(), 1, c.servedInside ? 5000 : 100);
+            std::thread second(send);
             // The lock is not held meanwhile: another thread's call goes through.
             JNIEnv *env = nullptr;
             v.vm->AttachCurrentThread(reinterpret_cast<void **>(&env), nullptr);
             AskDoNotDisturb(env);
             otherCallInside = gWindow.inCall.load();
             v.vm->DetachCurrentThread();
+            first.join();
+            second.join();
         });
         gWindow.inCall = true;
         CallVoid(v.env, "showReminderList");
         gWindow.inCall = false;
-        for (int i = 0; i < 300 && gWindow.events.size() < expectedEvents; ++i) {
-            ownLoop();
+        for (int i = 0; i < 300 && gWindow.events.size() < 4; ++i) {  // two sent, one posted, the timer
+            MSG msg;
+            while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }
         sender.join();
-#ifdef _WIN32
         DestroyWindow(hwnd);
-#endif
         std::vector<std::string> const &events = gWindow.events;
         std::string const sent = c.servedInside ? "sent inside" : "sent after";
         EXPECT_EQ(std::count(events.begin(), events.end(), sent), 2) << ::testing::PrintToString(events);
-#ifdef _WIN32
         // Posted messages and timers always wait for the thread's own loop.
         EXPECT_EQ(std::count(events.begin(), events.end(), "posted after"), 1) << ::testing::PrintToString(events);
         EXPECT_EQ(std::count(events.begin(), events.end(), "timer after"), 1) << ::testing::PrintToString(events);
-#else
-        // Asked only by a serving delay, and for no more than a slice at a time.
-        std::vector<unsigned long> waits = TestWindowSystem::Waits();
-        EXPECT_EQ(!waits.empty(), c.servedInside) << waits.size();
-        for (unsigned long w : waits) EXPECT_TRUE(w >= 1 && w <= 50) << w;
-#endif
-        EXPECT_EQ(otherCallInside.load(), c.servedInside);
+        EXPECT_TRUE(otherCallInside.load()) << "the lock was held all through the call";
         // Each nested line comes just before the invoke line of its call.
         std::vector<std::string> lines = LogLines(), nested;
         for (size_t i = 0; i < lines.size(); ++i) {
@@ -370,44 +360,32 @@ TEST(JavaSide, ServingDelaysRunSentMessagesInsideTheCall) {
     }
 }
 
-struct DpiCase {
-    const char *name;
-    bool windows;   // host: a window system is handed in
-    int awareness;  // host: what it answers; Windows: the thread's, set by the test
-    bool metrics;   // host: it has systemMetrics
-    const char *word;
-};
-
+// What AWT measures the screen with, on the calling thread, in its awareness.
 TEST(JavaSide, EachCallLogsItsThreadsDpiAwareness) {
-    DpiCase const cases[] = {
-        {"unaware", true, 0, true, "unaware"},
-        {"system aware", true, 1, true, "system"},
-        {"per monitor", true, 2, true, "per-monitor"},
+    struct {
+        intptr_t context;  // DPI_AWARENESS_CONTEXT_UNAWARE, _SYSTEM_AWARE, _PER_MONITOR_AWARE; 0: no window system
+        const char *word;
+    } const cases[] = {
+        {-1, "unaware"}, {-2, "system"}, {-3, "per-monitor"},
 #ifndef _WIN32
-        {"an answer out of range", true, 3, true, "unknown"},
-        {"unknown", true, -1, true, "unknown"},
-        {"no awareness entry", true, TestWindowSystem::kNoEntry, true, "unknown"},
-        {"no metrics entry", true, 1, false, "system"},
-        {"no window system", false, 0, false, "unknown"},
+        {0, "unknown"},
 #endif
     };
-    for (const DpiCase &c : cases) {
-        SCOPED_TRACE(c.name);
-        std::string size = "1280x800";
-#ifdef _WIN32
-        typedef HANDLE(WINAPI * SetContextFn)(HANDLE);
-        SetContextFn setContext = reinterpret_cast<SetContextFn>(reinterpret_cast<void (*)(void)>(
-            GetProcAddress(GetModuleHandleA("user32.dll"), "SetThreadDpiAwarenessContext")));
-        ASSERT_NE(setContext, nullptr);
-        // DPI_AWARENESS_CONTEXT_UNAWARE (-1), _SYSTEM_AWARE (-2), _PER_MONITOR_AWARE (-3)
-        HANDLE previous = setContext(reinterpret_cast<HANDLE>(static_cast<INT_PTR>(-1 - c.awareness)));
-        ASSERT_NE(previous, nullptr);
-        size = std::to_string(GetSystemMetrics(SM_CXSCREEN)) + "x" + std::to_string(GetSystemMetrics(SM_CYSCREEN));
-#else
-        std::unique_ptr<TestWindowSystem> windows;
-        if (c.windows) windows = std::make_unique<TestWindowSystem>(c.awareness, c.metrics ? 1280 : 0);
-        if (!c.metrics) size = "0x0";
+    typedef HANDLE(WINAPI * SetContextFn)(HANDLE);
+    SetContextFn setContext = reinterpret_cast<SetContextFn>(reinterpret_cast<void (*)(void)>(
+        GetProcAddress(GetModuleHandleA("user32.dll"), "SetThreadDpiAwarenessContext")));
+    ASSERT_NE(setContext, nullptr);
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.word);
+        std::string size = "0x0";
+#ifndef _WIN32
+        if (c.context) HandJavaTheHostWindowSystem();
+        else FakeJvm_SetWindowSystem(nullptr);
 #endif
+        HANDLE previous = setContext(reinterpret_cast<HANDLE>(c.context ? c.context : -1));
+        ASSERT_NE(previous, nullptr);
+        if (c.context)
+            size = std::to_string(GetSystemMetrics(SM_CXSCREEN)) + "x" + std::to_string(GetSystemMetrics(SM_CYSCREEN));
         {
             TestVm v;
             jclass main = v.env->FindClass(kMain);
@@ -421,10 +399,11 @@ TEST(JavaSide, EachCallLogsItsThreadsDpiAwareness) {
             EXPECT_EQ(dpi, (std::vector<std::string>{prefix + kMain + ".main([Ljava/lang/String;)V",
                                                      prefix + kInterface + ".isDoNotDisturbOn()Z"}));
         }
-#ifdef _WIN32
         setContext(previous);
-#endif
     }
+#ifndef _WIN32
+    HandJavaTheHostWindowSystem();
+#endif
 }
 
 }  // namespace

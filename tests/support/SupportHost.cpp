@@ -8,6 +8,7 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include "HostWindowSystem.h"
 #include "fakejvm_control.h"
 #include "winstub_control.h"
 
@@ -99,6 +100,7 @@ std::string FakeJvmLibraryPath()
 
 void ResetPlatform()
 {
+    HandJavaTheHostWindowSystem();
     WinStub_Reset();
     WinStub_SetMessageBoxHandler([](WinStubMessageBox const &shown) {
         ShownBox box;
