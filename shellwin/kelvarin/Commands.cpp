@@ -20,26 +20,31 @@ bool DescribeJavaException(JNIEnv *env)
     return true;
 }
 
-jclass GetApplicationInterfaceClass()
+static jclass FindInterfaceClass(JNIEnv *env)
 {
-    JNIEnv *env = sg_pEnvThread;
-    if (!env || sg_javaQuit)
-        return NULL;
-
     jclass cls = env->FindClass(interfaceClassName);
     if (!cls)
         DescribeJavaException(env);
     return cls;
 }
 
-// The class and the method are looked up afresh on every call: Java may
-// have reloaded either.
-bool CallInterfaceMethod(char const *name, char const *signature, jvalue const *args, jvalue *outResult)
+jclass GetApplicationInterfaceClass()
+{
+    JNIEnv *env = sg_pEnvThread;
+    if (!env || sg_javaQuit)
+        return NULL;
+    return FindInterfaceClass(env);
+}
+
+// CallInterfaceMethod also after quit has been set: quit's own call. The
+// class and the method are looked up afresh on every call: Java may have
+// reloaded either.
+static bool CallJava(char const *name, char const *signature, jvalue const *args, jvalue *outResult)
 {
     JNIEnv *env = sg_pEnvThread;
     if (outResult)
         *outResult = jvalue();
-    jclass cls = GetApplicationInterfaceClass();
+    jclass cls = env ? FindInterfaceClass(env) : NULL;
     if (!cls)
         return false;
 
@@ -47,12 +52,14 @@ bool CallInterfaceMethod(char const *name, char const *signature, jvalue const *
     jmethodID method = env->GetStaticMethodID(cls, name, signature);
     if (method) {
         char const returnType = strchr(signature, ')')[1];
+        HANDLE dpiContext = EnterJavaMethod();
         if (returnType == 'V')
             env->CallStaticVoidMethodA(cls, method, args);
         else if (returnType == 'Z')
             result.z = env->CallStaticBooleanMethodA(cls, method, args);
         else
             result.l = env->CallStaticObjectMethodA(cls, method, args);  // NULL after an exception
+        LeaveJavaMethod(dpiContext);
     }
     // A missing method leaves NoSuchMethodError pending, a failed call its own.
     bool threw = DescribeJavaException(env);
@@ -61,6 +68,16 @@ bool CallInterfaceMethod(char const *name, char const *signature, jvalue const *
     if (outResult && ran)
         *outResult = result;
     return ran;
+}
+
+bool CallInterfaceMethod(char const *name, char const *signature, jvalue const *args, jvalue *outResult)
+{
+    if (sg_javaQuit) {
+        if (outResult)
+            *outResult = jvalue();
+        return false;
+    }
+    return CallJava(name, signature, args, outResult);
 }
 
 int AreRemindersSuspended()
@@ -78,7 +95,14 @@ void ShowTemplateList() { CallInterfaceMethod("showTemplateList", "()V", NULL, N
 void ShowCategoryList() { CallInterfaceMethod("showCategoryList", "()V", NULL, NULL); }
 void ShowSoundList() { CallInterfaceMethod("showSoundList", "()V", NULL, NULL); }
 void ShowNewReminderDialog() { CallInterfaceMethod("showNewReminderDialog", "()V", NULL, NULL); }
-void DoQuit() { CallInterfaceMethod("quit", "()V", NULL, NULL); }
+
+void DoQuit()
+{
+    if (sg_javaQuit || !sg_pEnvThread)
+        return;
+    sg_javaQuit = true;
+    CallJava("quit", "()V", NULL, NULL);
+}
 
 void EditReminderWithTemplate(unsigned long inTemplateIndex)
 {

@@ -30,10 +30,12 @@ int const kAddIconRetries = 60;
 // be then; the process must end all the same.
 UINT const kTakeDownWaitMs = 1000;
 
-// User32 entries of later Windows, looked up at run time: the program still
-// starts on the versions that lack them, which then need neither.
+// Entries of later Windows, looked up at run time: the program still starts
+// on the versions that lack them, which then need none of them.
 typedef BOOL(WINAPI *ChangeWindowMessageFilterEntry)(UINT message, DWORD flag);  // Vista
 typedef HANDLE(WINAPI *SetThreadDpiAwarenessContextEntry)(HANDLE context);     // Windows 10 1607
+typedef HRESULT(WINAPI *ShellNotifyIconGetRectEntry)(NOTIFYICONIDENTIFIER const *identifier,
+                                                     RECT *iconLocation);        // Windows 7
 DWORD const kMessageFilterAdd = 1;              // MSGFLT_ADD
 INT_PTR const kDpiAwarenessSystemAware = -2;    // DPI_AWARENESS_CONTEXT_SYSTEM_AWARE
 
@@ -46,9 +48,19 @@ int gQuitLoop;
 // Set once the bind message has shown that this thread can attach to the VM;
 // cleared when Java has gone.
 bool sg_trayBound;
-// Calls into Java under way on this thread. A second start's message can
-// come while the menu is open, within the call that opened it.
-static int sg_javaCallDepth;
+// Attaches under way on this thread: a tray action stays attached for its
+// whole menu, and a second start's message can come while the menu is open.
+static int sg_javaAttachDepth;
+// Java methods running on this thread, and how many have been called. A
+// Java method may wait in SendMessage (AWT hands window work to its toolkit
+// thread that way), and the messages sent to the ghost window meanwhile are
+// served inside it.
+static int sg_javaMethodDepth;
+static unsigned long sg_javaMethodsCalled;
+// The DPI awareness this thread had before it was made system aware: the
+// process's own, in which Java runs. NULL where Windows has no such entry.
+static SetThreadDpiAwarenessContextEntry sg_setThreadDpiAwareness;
+static HANDLE sg_processDpiContext;
 // A tray click is being handled: its menu or its Exit question is open.
 static bool sg_trayBusy;
 // Java hears quit once, however Exit, a close from outside and the end of
@@ -58,6 +70,16 @@ bool sg_javaQuit;
 // every icon it showed is gone and must be added again.
 static UINT sg_taskbarCreatedMessage;
 static int sg_addIconRetriesLeft;
+
+// The icon's removal for good (the exit hook on the VM's thread, the main
+// thread once Java has gone, the end of the monitor loop) and every add are
+// each one step against this mark, the window whose icon is gone, so that no
+// add can land after it: Windows would show such an icon until the mouse
+// passes over it. The lock is held only around one Shell_NotifyIconA call;
+// it is made before WinMain runs, when there is no other thread yet.
+static CRITICAL_SECTION sg_trayIconLock;
+[[maybe_unused]] static bool const sg_trayIconLockMade = (InitializeCriticalSection(&sg_trayIconLock), true);
+static HWND sg_trayIconGoneFor;
 
 void RegisterOurWindowClass()
 {
@@ -84,6 +106,21 @@ static void InitNotifyIconData(NOTIFYICONDATAA *tnd, HWND hwnd, UINT uID)
     tnd->uID = uID;
 }
 
+// Shell_NotifyIconA as one step against the mark: nothing for a window
+// whose icon has been taken down for good, unless takeDown makes this that
+// step.
+static BOOL NotifyIconOnce(DWORD message, NOTIFYICONDATAA *tnd, bool takeDown)
+{
+    BOOL done = FALSE;
+    EnterCriticalSection(&sg_trayIconLock);
+    if (takeDown)
+        sg_trayIconGoneFor = tnd->hWnd;
+    if (takeDown || sg_trayIconGoneFor != tnd->hWnd)
+        done = Shell_NotifyIconA(message, tnd);
+    LeaveCriticalSection(&sg_trayIconLock);
+    return done;
+}
+
 BOOL AddTaskBarIcon(HWND hwnd, UINT uID, HICON hicon, char const *lpszTip)
 {
     NOTIFYICONDATAA tnd;
@@ -95,24 +132,39 @@ BOOL AddTaskBarIcon(HWND hwnd, UINT uID, HICON hicon, char const *lpszTip)
     if (lpszTip)
         lstrcpynA(tnd.szTip, lpszTip, kTipSize);
 
-    BOOL added = Shell_NotifyIconA(NIM_ADD, &tnd);
+    BOOL added = NotifyIconOnce(NIM_ADD, &tnd, false);
     // Explorer, busy at logon, may add the icon and still report failure
     // when its answer comes too late; every later add would then fail as a
     // duplicate. An icon that is there takes a modification.
     if (!added)
-        added = Shell_NotifyIconA(NIM_MODIFY, &tnd);
+        added = NotifyIconOnce(NIM_MODIFY, &tnd, false);
     // The shell keeps its own copy of the image.
     if (hicon)
         DestroyIcon(hicon);
     return added;
 }
 
-BOOL DeleteTaskBarIcon(HWND hwnd, UINT uID)
+BOOL TakeTaskBarIconDown(HWND hwnd, UINT uID)
 {
     NOTIFYICONDATAA tnd;
 
     InitNotifyIconData(&tnd, hwnd, uID);
-    return Shell_NotifyIconA(NIM_DELETE, &tnd);
+    return NotifyIconOnce(NIM_DELETE, &tnd, true);
+}
+
+bool GetTaskBarIconRect(HWND hwnd, UINT uID, RECT *outRect)
+{
+    HMODULE shell32 = GetModuleHandleA("shell32.dll");
+    ShellNotifyIconGetRectEntry getRect =
+        shell32 ? (ShellNotifyIconGetRectEntry)(void *)GetProcAddress(shell32, "Shell_NotifyIconGetRect") : NULL;
+    if (!getRect)
+        return false;
+    NOTIFYICONIDENTIFIER icon;
+    memset(&icon, 0, sizeof icon);
+    icon.cbSize = sizeof icon;
+    icon.hWnd = hwnd;
+    icon.uID = uID;
+    return SUCCEEDED(getRect(&icon, outRect));
 }
 
 // The bell at the size the tray shows: 16x16 at 96 DPI, more on a denser
@@ -145,34 +197,60 @@ static void RetryAddingOurIcon(HWND hwnd)
 // thread. Between calls it is not: DestroyJavaVM waits for every attached
 // thread that is no daemon, and runtimes before 1.4 cannot attach one as a
 // daemon, so a thread that stayed attached would keep a Java application
-// that ends by itself from ending the process. Once the attach has
-// succeeded the VM waits for this thread, so the call cannot run into a VM
-// being destroyed; the attach itself can fail when Java is ending, and then
-// nothing is called. The process may still end inside a call, when Java
-// ends it (System.exit).
-static bool BeginJavaCall()
+// that ends by itself from ending the process. An attach that succeeds while
+// DestroyJavaVM still waits for threads is waited for, so the calls after it
+// cannot run into a VM being destroyed; one that comes after DestroyJavaVM
+// has stopped waiting is not, and then the main thread's bounded wait for
+// this thread is what lets the process end. The attach can also fail when
+// Java is ending, and then nothing is called. The process may end inside a
+// call, when Java ends it (System.exit).
+static bool AttachForJava()
 {
     if (!sg_trayBound)
         return false;
-    if (sg_javaCallDepth > 0) {
-        ++sg_javaCallDepth;
+    if (sg_javaAttachDepth > 0) {
+        ++sg_javaAttachDepth;
         return true;
     }
     JNIEnv *env = NULL;
     if (sg_jvm->AttachCurrentThread((void **)&env, NULL) < 0)
         return false;
     sg_pEnvThread = env;
-    sg_javaCallDepth = 1;
+    sg_javaAttachDepth = 1;
     return true;
 }
 
-// Detaching also frees every local reference the call left.
-static void EndJavaCall()
+// Detaching also frees every local reference the calls left.
+static void DetachFromJava()
 {
-    if (--sg_javaCallDepth > 0)
+    if (--sg_javaAttachDepth > 0)
         return;
     sg_pEnvThread = NULL;
     sg_jvm->DetachCurrentThread();
+}
+
+HANDLE EnterJavaMethod()
+{
+    ++sg_javaMethodDepth;
+    ++sg_javaMethodsCalled;
+    return sg_processDpiContext ? sg_setThreadDpiAwareness(sg_processDpiContext) : NULL;
+}
+
+void LeaveJavaMethod(HANDLE dpiContext)
+{
+    if (dpiContext)
+        sg_setThreadDpiAwareness(dpiContext);
+    --sg_javaMethodDepth;
+}
+
+bool InsideJavaMethod()
+{
+    return sg_javaMethodDepth > 0;
+}
+
+unsigned long JavaMethodsCalled()
+{
+    return sg_javaMethodsCalled;
 }
 
 // The bind message proves that this thread can attach: the tray is bound
@@ -185,48 +263,58 @@ static void BindToJava(HWND hWnd)
         return;
 
     sg_trayBound = true;
-    if (!BeginJavaCall()) {
+    if (!AttachForJava()) {
         // The Java application runs on without a tray.
         sg_trayBound = false;
         PostMessageA(hWnd, WM_QUIT, 0, 0);
         return;
     }
-    EndJavaCall();
+    DetachFromJava();
 }
 
-// Unbinding the tray after quit is what makes quit the last call: no call
-// begins after it, and sg_javaQuit stops the commands of one under way.
+// Unbinding the tray after quit is what makes quit the last call: no attach
+// and no call begins after it, and sg_javaQuit (set by DoQuit before it
+// calls) stops the commands of one under way.
 static void QuitJavaOnce()
 {
-    if (!BeginJavaCall())
+    if (!AttachForJava())
         return;
     DoQuit();
-    sg_javaQuit = true;
     sg_trayBound = false;
-    EndJavaCall();
+    DetachFromJava();
 }
 
 // One tray action at a time: a click while the menu or the Exit question is
-// open would open a menu inside the menu, or ask twice. Mouse moves come all
-// the time and never attach.
+// open would open a menu inside the menu, or ask twice; one inside a Java
+// method would build the menu inside that call, which may hold locks of the
+// Java application that the build's calls wait for. Mouse moves come all the
+// time and never attach.
 static void OnNotifyIcon(HWND hWnd, WPARAM wParam, LPARAM lParam)
 {
-    if (sg_trayBusy || !IsMenuButtonPress(lParam))
+    if (sg_trayBusy || InsideJavaMethod() || !IsMenuButtonPress(lParam))
         return;
-    if (!BeginJavaCall())
+    if (!AttachForJava())
         return;
     sg_trayBusy = true;
     MouseDownOnNotifyIcon(hWnd, wParam, lParam);
     sg_trayBusy = false;
-    EndJavaCall();
+    DetachFromJava();
 }
 
-static void OnShowReminders()
+// Inside a Java method the reminder list would be asked for inside that
+// call (a second start during the first one's list, say), where the outer
+// call may hold the locks it waits for. The later start is answered at once
+// and its list opens once the outer call has returned.
+static void OnShowReminders(HWND hWnd)
 {
-    if (!BeginJavaCall())
+    if (InsideJavaMethod()) {
+        PostMessageA(hWnd, WM_SHOW_REMINDERS, 0, 0);
+        return;
+    }
+    if (!AttachForJava())
         return;
     ShowReminderList();
-    EndJavaCall();
+    DetachFromJava();
 }
 
 // The launch has returned: the VM is gone, or never came. The tray goes
@@ -245,13 +333,16 @@ static void OnJavaEnded(HWND hWnd)
 static void EndMonitorLoop(HWND hWnd)
 {
     gQuitLoop = 1;
-    DeleteTaskBarIcon(hWnd, kNotifyIconId);
+    TakeTaskBarIconDown(hWnd, kNotifyIconId);
 }
 
 // Windows ends the process soon after every top-level window has answered
 // WM_ENDSESSION, the hidden ones included: Java hears quit now or never,
-// whatever is open on this thread (the message may come inside the menu's
-// or the Exit question's modal loop). A cancelled logoff changes nothing.
+// whatever is open on this thread. The message may come inside the menu's
+// or the Exit question's modal loop, and even inside a Java method that
+// waits in SendMessage: quit is called inside that call then, whatever it
+// holds, since the session ends either way. A cancelled logoff changes
+// nothing.
 static void OnEndSession(HWND hWnd, WPARAM ending)
 {
     if (!ending)
@@ -300,7 +391,7 @@ LRESULT CALLBACK WndProc(HWND hWnd, UINT messg, WPARAM wParam, LPARAM lParam)
         OnNotifyIcon(hWnd, wParam, lParam);
         return 0;
     case WM_SHOW_REMINDERS:
-        OnShowReminders();
+        OnShowReminders(hWnd);
         return 0;
     case WM_JAVA_ENDED:
         OnJavaEnded(hWnd);
@@ -343,13 +434,17 @@ static FARPROC FindUser32Entry(char const *name)
 // thread alone, whose are the ghost window, the icon, the menus and the Exit
 // question, takes the screen's real DPI: the bell is then loaded at the
 // tray's real size, and the menu's text is drawn sharp instead of stretched.
-// Must come before the thread makes any window.
+// Must come before the thread makes any window: Windows fixes a window's
+// awareness when it is made, and runs its window procedure in it, the menus
+// and message boxes that procedure opens included. The awareness it had, the
+// process's own, is kept for Java (EnterJavaMethod): under Wine it is not
+// the unaware one.
 static void UseTheScreensDpiOnThisThread()
 {
-    SetThreadDpiAwarenessContextEntry setAwareness =
+    sg_setThreadDpiAwareness =
         (SetThreadDpiAwarenessContextEntry)(void *)FindUser32Entry("SetThreadDpiAwarenessContext");
-    if (setAwareness)
-        setAwareness((HANDLE)kDpiAwarenessSystemAware);
+    sg_processDpiContext =
+        sg_setThreadDpiAwareness ? sg_setThreadDpiAwareness((HANDLE)kDpiAwarenessSystemAware) : NULL;
 }
 
 // An instance run as administrator would not hear, from programs of lower
@@ -372,7 +467,8 @@ DWORD WINAPI CreateOurWindow(void *pParam)
 
     // This thread's own state, as a monitor thread starts: unbound, idle.
     sg_trayBound = false;
-    sg_javaCallDepth = 0;
+    sg_javaAttachDepth = 0;
+    sg_javaMethodDepth = 0;
     sg_trayBusy = false;
     sg_javaQuit = false;
 
@@ -407,12 +503,14 @@ DWORD WINAPI CreateOurWindow(void *pParam)
 void JNICALL TakeTrayDownOnJavaExit(jint code)
 {
     (void)code;
-    // The VM is stopping its other threads, this program's monitor thread
-    // perhaps inside a Java call: nothing here may call Java or wait for
-    // that thread. Windows would show the icon of an ended process until the
+    // HotSpot runs this on its own VM thread at the very end of System.exit,
+    // after the shutdown hooks, while the thread that called exit waits and
+    // the monitor thread may be inside a Java call: nothing here may call
+    // Java or wait for that thread, and the removal waits at most for one add
+    // to finish. Windows would show the icon of an ended process until the
     // mouse passes over it; the shell takes its removal from any thread.
     if (sg_monitorHwnd)
-        DeleteTaskBarIcon(sg_monitorHwnd, kNotifyIconId);
+        TakeTaskBarIconDown(sg_monitorHwnd, kNotifyIconId);
 }
 
 void EndTrayAfterJava()
@@ -422,5 +520,5 @@ void EndTrayAfterJava()
     DWORD_PTR answer;
     SendMessageTimeoutA(sg_monitorHwnd, WM_JAVA_ENDED, 0, 0, SMTO_BLOCK | SMTO_ABORTIFHUNG, kTakeDownWaitMs,
                         &answer);
-    DeleteTaskBarIcon(sg_monitorHwnd, kNotifyIconId);
+    TakeTaskBarIconDown(sg_monitorHwnd, kNotifyIconId);
 }

@@ -330,6 +330,33 @@ bool IsMenuButtonPress(LPARAM mouseMessage)
     return mouseMessage == WM_LBUTTONDOWN || mouseMessage == WM_RBUTTONDOWN;
 }
 
+// Where the menu opens: at the pointer when it is on the bell, as after a
+// click. The notification area also hands the bell key presses as clicks
+// (Win+B, the arrow keys, then Enter, Space or the menu key), and then the
+// pointer may be anywhere, on another screen even: the menu opens at the
+// bell instead. False when the pointer's position cannot be had.
+static bool FindMenuPosition(HWND hWnd, POINT *outAt)
+{
+    if (!GetCursorPos(outAt))
+        return false;
+    RECT bell;
+    if (GetTaskBarIconRect(hWnd, kNotifyIconId, &bell) && !PtInRect(&bell, *outAt)) {
+        outAt->x = bell.left + (bell.right - bell.left) / 2;
+        outAt->y = bell.top + (bell.bottom - bell.top) / 2;
+    }
+    return true;
+}
+
+// The ghost window took the foreground only for the menu. Left there, it is
+// an invisible active window: typing goes nowhere, and Alt+F4 does nothing
+// where the user expects the window that had the keyboard before, usually
+// the taskbar, whose Alt+F4 brings the shut-down dialog.
+static void GiveForegroundBack(HWND hWnd, HWND before)
+{
+    if (before && before != hWnd && GetForegroundWindow() == hWnd && IsWindow(before))
+        SetForegroundWindow(before);
+}
+
 void MouseDownOnNotifyIcon(HWND hWnd, WPARAM wParam, LPARAM lParam)
 {
     (void)wParam;
@@ -340,14 +367,15 @@ void MouseDownOnNotifyIcon(HWND hWnd, WPARAM wParam, LPARAM lParam)
     if (!menu)
         return;
 
-    POINT cursor;
-    if (GetCursorPos(&cursor)) {
+    POINT at;
+    if (FindMenuPosition(hWnd, &at)) {
         // Our window must be foreground before TrackPopupMenu, or the menu
         // does not close when the user clicks elsewhere; and it needs a
         // message after the menu, or the next click may open nothing.
+        HWND before = GetForegroundWindow();
         SetForegroundWindow(hWnd);
         UINT chosen = (UINT)TrackPopupMenu(menu, TPM_RIGHTALIGN | TPM_BOTTOMALIGN | TPM_NONOTIFY | TPM_RETURNCMD,
-                                           cursor.x, cursor.y, 0, hWnd, NULL);
+                                           at.x, at.y, 0, hWnd, NULL);
         PostMessageA(hWnd, WM_NULL, 0, 0);
 
         MENUITEMINFOA itemInfo;
@@ -355,8 +383,13 @@ void MouseDownOnNotifyIcon(HWND hWnd, WPARAM wParam, LPARAM lParam)
         itemInfo.cbSize = kMenuItemInfoSize;
         itemInfo.fMask = MIIM_ID | MIIM_SUBMENU | MIIM_DATA;
         // The command runs while the menu still exists, after it has closed.
+        unsigned long const callsBefore = JavaMethodsCalled();
         if (LocateMenuItemWithIDInMenu(menu, chosen, &itemInfo))
             RunMenuCommand(hWnd, itemInfo.dwItemData);
+        // A command that reached Java leaves the foreground to what Java
+        // opens: AWT shows its window later, from its own thread.
+        if (JavaMethodsCalled() == callsBefore)
+            GiveForegroundBack(hWnd, before);
     }
     DestroyMenu(menu);
 }

@@ -38,7 +38,7 @@ extern HWND sg_monitorHwnd;                 // final once the guard's handshake 
 extern JavaVM *sg_jvm;                      // set by the launch before it posts WM_BIND_TO_JAVA
 extern JNIEnv *sg_pEnvThread;               // the monitor thread's env while it calls Java, else NULL
 extern bool sg_trayBound;                   // monitor thread: the tray may call Java (bound, and Java not gone)
-extern bool sg_javaQuit;                    // monitor thread: quit has reached Java, and nothing may follow it
+extern bool sg_javaQuit;                    // monitor thread: quit has been called (set just before), and nothing may follow it
 extern char gMenuItemTitle[kMenuItemTitleSize]; // monitor thread: tooltip, then menu item texts
 extern int gQuitLoop;                       // nonzero ends the monitor's message loop
 
@@ -75,14 +75,34 @@ DWORD WINAPI CreateOurWindow(void *pParam);
 void RegisterOurWindowClass();
 LRESULT CALLBACK WndProc(HWND hWnd, UINT messg, WPARAM wParam, LPARAM lParam);
 
-// Add or remove the tray icon; the Shell_NotifyIconA result. Any thread.
+// Add the tray icon, or take it down for good; the Shell_NotifyIconA result.
+// Any thread. Once hwnd's icon has been taken down, every add of it does
+// nothing and fails: the removals at the end of a run race the monitor
+// thread's adds (its retries while Explorer starts, a restarted Explorer).
 // AddTaskBarIcon destroys hicon once the shell has taken its copy.
 BOOL AddTaskBarIcon(HWND hwnd, UINT uID, HICON hicon, char const *lpszTip);
-BOOL DeleteTaskBarIcon(HWND hwnd, UINT uID);
+BOOL TakeTaskBarIconDown(HWND hwnd, UINT uID);
+
+// The icon's rectangle on the screen, in the calling thread's DPI awareness.
+// False where Windows cannot tell (before Windows 7, or no such icon).
+bool GetTaskBarIconRect(HWND hwnd, UINT uID, RECT *outRect);
 
 // The VM's exit hook: the Java application ends the process itself. Runs on
-// a Java thread; removes the icon and returns at once.
+// a thread of the VM's own, at the very end, while the thread that called
+// exit waits; removes the icon and returns at once.
 void JNICALL TakeTrayDownOnJavaExit(jint code);
+
+// Around every call of a Java method on the monitor thread. The method runs
+// in the process's own DPI awareness, the one AWT's windows live in (the
+// thread is system aware otherwise): EnterJavaMethod switches to it and
+// answers what LeaveJavaMethod gives back, NULL where there is nothing to
+// switch. Meanwhile InsideJavaMethod is true: a Java method may wait in
+// SendMessage, and the messages sent to the ghost window are then served
+// inside it. JavaMethodsCalled counts the calls so far.
+HANDLE EnterJavaMethod();
+void LeaveJavaMethod(HANDLE dpiContext);
+bool InsideJavaMethod();
+unsigned long JavaMethodsCalled();
 
 // Main thread, once the launch has returned: the Java application has ended
 // or never started. Asks the monitor thread to take the ghost window down
@@ -158,7 +178,9 @@ void EditReminderWithTemplate(unsigned long inTemplateIndex);
 // monitor loop and so leads to DoQuit.
 void ConfirmQuit();
 
-// Tells the Java application to quit; the last call into Java of a run.
+// Tells the Java application to quit, once: sg_javaQuit is set before the
+// call, so that nothing arriving meanwhile (a later start's message served
+// inside quit) reaches Java. The last call into Java of a run.
 void DoQuit();
 
 #endif

@@ -72,6 +72,11 @@ JavaScript &JavaScript::Taking(std::string const &method, int milliseconds)
     return Line("delay " + method + " " + std::to_string(milliseconds));
 }
 
+JavaScript &JavaScript::Serving(std::string const &method, int milliseconds)
+{
+    return Line("delay " + method + " " + std::to_string(milliseconds) + " serving");
+}
+
 JavaScript &JavaScript::Mode(std::string const &mode) { return Line("mode " + mode); }
 JavaScript &JavaScript::CreateAnswers(std::string const &answers)
 {

@@ -33,6 +33,8 @@ public:
     JavaScript &WithoutMain();                                   // main class lacks main(String[])
     JavaScript &Throwing(std::string const &method);             // interface method throws
     JavaScript &Taking(std::string const &method, int milliseconds);  // interface method takes that long
+    // ... and meanwhile serves what is sent to its thread, as AWT's natives do waiting in SendMessage.
+    JavaScript &Serving(std::string const &method, int milliseconds);
 
     // How the VM starts: "classic" (takes a 1.1 record), "modern" (1.2 only),
     // "hotspot" (refuses 1.1 but relabels the record 1.2).

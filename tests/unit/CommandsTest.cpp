@@ -123,7 +123,8 @@ TEST_F(Commands, AMissingOrThrowingMethodLeavesTheOthersWorking)
 
         ShowAboutWindow();
         bool const classThere = BoundJava::Count("findclass com/norvanta/kelvarin/data/TExternalDataInterface -> found") > 0;
-        EXPECT_EQ(BoundJava::Count(InvokeLine("showAboutWindow", "()V")), classThere ? 1 : 0);
+        // Nothing follows quit, however it ended.
+        EXPECT_EQ(BoundJava::Count(InvokeLine("showAboutWindow", "()V")), classThere && !sg_javaQuit ? 1 : 0);
         EXPECT_EQ(FakeJvm_LiveLocalRefs(0), refsBefore);
         EXPECT_EQ(BoundJava::Violations(), "");
     }

@@ -209,6 +209,63 @@ TEST_F(Monitor, ABindMessageBeforeTheVMExistsIsIgnored)
     EXPECT_EQ(sg_pEnvThread, (JNIEnv *)NULL);
 }
 
+// A Java method may wait in SendMessage (AWT hands its window work to its
+// toolkit thread so), and what is sent to the ghost window meanwhile is
+// served inside it. Nothing but quit at the end of the session begins
+// inside the call: a press on the bell does nothing, and a later start is
+// answered at once, its reminder list opened after the call.
+TEST_F(Monitor, WhatIsSentDuringAJavaCallBeginsNothingInsideIt)
+{
+    enum Sent { kPress, kLaterStart, kEndOfSession };
+    struct {
+        char const *name;
+        Sent sent;
+        int reminderLists;  // in all
+        int nested;         // Java calls begun inside the long one
+    } const cases[] = {
+        {"a press on the bell", kPress, 1, 0},
+        {"a later start", kLaterStart, 2, 0},
+        {"the end of the session", kEndOfSession, 1, 1},
+    };
+    int const kCallMs = 2000;
+    for (auto const &c : cases) {
+        SCOPED_TRACE(c.name);
+        ResetTestProcess();
+        StartMonitor();
+        Bind(JavaScript().Serving("showReminderList", kCallMs));
+        ASSERT_TRUE(WaitForLog("attach "));
+        ChooseInNextMenu(sg_monitorHwnd, 0);
+        // A first start's message, posted: a start that sent it would hold
+        // the guard that the later start needs.
+        PostMessageA(sg_monitorHwnd, WM_SHOW_REMINDERS, 0, 0);
+        ASSERT_TRUE(WaitForLog(InvokeLine("showReminderList", "()V")));
+
+        DWORD const began = GetTickCount();
+        if (c.sent == kPress)
+            SendMessageA(sg_monitorHwnd, WM_NOTIFY_ICON, kNotifyIconId, WM_RBUTTONDOWN);
+        else if (c.sent == kLaterStart)
+            EXPECT_TRUE(FindOurWindow());
+        else
+            SendMessageA(sg_monitorHwnd, WM_ENDSESSION, TRUE, 0);
+        EXPECT_LT(GetTickCount() - began, (DWORD)kCallMs / 2) << "answered only after a call inside the call";
+        EXPECT_EQ(BoundJava::Count(InvokeLine("quit", "()V")), c.sent == kEndOfSession ? 1 : 0);
+
+        EXPECT_TRUE(WaitForLog(InvokeLine("showReminderList", "()V"), c.reminderLists));
+        if (c.sent == kEndOfSession)
+            EXPECT_TRUE(MonitorEnded());
+        else
+            SendMessageA(sg_monitorHwnd, WM_NULL, 0, 0);  // every call has returned
+        EXPECT_EQ(BoundJava::Count(InvokeLine("showReminderList", "()V")), c.reminderLists);
+        EXPECT_EQ(BoundJava::Count("nested "), c.nested);
+        EXPECT_EQ(TrackedMenuCount(), 0);
+        EXPECT_EQ(BoundJava::Count(InvokeLine("getTemplateList", "()[Ljava/lang/String;")), 0);
+        EXPECT_EQ(BoundJava::Violations(), "");
+        EndMonitor();
+        EXPECT_EQ(FakeJvm_AttachedThreadCount(), 0);
+        java_.reset();
+    }
+}
+
 #ifndef _WIN32
 NOTIFYICONDATAA const *LastTrayCall(DWORD message)
 {
@@ -270,7 +327,6 @@ TEST_F(Monitor, TheTooltipIsCutTo63Characters)
         NOTIFYICONDATAA const *added = LastTrayCall(NIM_ADD);
         ASSERT_TRUE(added);
         EXPECT_EQ(std::string(added->szTip), c.shown);
-        EXPECT_TRUE(DeleteTaskBarIcon((HWND)this, id));
     }
 }
 
@@ -336,21 +392,31 @@ UINT IconRetryInterval()
 }
 
 // At logon Explorer may refuse the icon for a while, or add it and answer
-// too late: it is offered again until it shows, and then no more.
+// too late: it is offered again until it shows, and then no more. Once Java
+// has ended the process (the exit hook), no retry brings it back.
 TEST_F(Monitor, AnIconTheShellRefusesIsOfferedAgainUntilItShows)
 {
     struct {
         char const *name;
         WinStubFault fault;
+        bool javaExits;
     } const cases[] = {
-        {"refused", WinStubFault::NotifyIconAdd},
-        {"added, but the answer timed out", WinStubFault::NotifyIconAddTimesOut},
+        {"refused", WinStubFault::NotifyIconAdd, false},
+        {"added, but the answer timed out", WinStubFault::NotifyIconAddTimesOut, false},
+        {"refused, then Java ended the process", WinStubFault::NotifyIconAdd, true},
     };
     for (auto const &c : cases) {
         SCOPED_TRACE(c.name);
         ResetTestProcess();
         WinStub_FailNext(c.fault);
         StartMonitor();
+        if (c.javaExits) {
+            TakeTrayDownOnJavaExit(0);
+            SendMessageA(sg_monitorHwnd, WM_TIMER, WinStub_Timers()[0].id, 0);
+            EXPECT_EQ(WinStub_TrayIconCount(), 0u) << "an icon came back after the end";
+            EndMonitor();
+            continue;
+        }
         for (int i = 0; i < 500 && WinStub_TrayIconCount() == 0; ++i)
             Sleep(10);
         SendMessageA(sg_monitorHwnd, WM_NULL, 0, 0);  // the retry that showed it has returned
@@ -441,6 +507,51 @@ TEST_F(Monitor, TheIconIsLoadedAtTheSmallIconSize)
         EXPECT_EQ(loads.back().cy, c.loaded);
         EXPECT_EQ(GetSystemMetrics(SM_CXSMICON), 16) << "the process is no longer DPI-unaware";
         EndMonitor();
+    }
+}
+
+// Every Java method runs in the process's own DPI awareness, the one AWT's
+// windows live in: at 150 % on a 1920x1080 screen the Java application
+// measures 1280x720, as its windows do. The bell's menu and the Exit
+// question stay system aware, drawn sharp. Where Windows has no awareness
+// per thread nothing changes.
+TEST_F(Monitor, JavaRunsInTheProcessesDpiAwareness)
+{
+    struct {
+        char const *name;
+        WinStubWindowsVersion windows;
+        int trayAwareness;  // the menus' and the question's
+    } const cases[] = {
+        {"Windows 10", WinStubWindowsVersion::Win10, -2},
+        {"Vista", WinStubWindowsVersion::Vista, -1},
+    };
+    for (auto const &c : cases) {
+        SCOPED_TRACE(c.name);
+        ResetTestProcess();
+        WinStub_SetWindowsVersion(c.windows);
+        WinStub_SetSmallIconSize(24, 24);
+        WinStub_SetScreenSize(1920, 1080);
+        StartMonitor();
+        Bind();
+        ASSERT_TRUE(WaitForLog("attach "));
+        AnswerMessageBoxes(IDNO);
+        ChooseInNextMenu(sg_monitorHwnd, IDS_EXIT);
+        SendMessageA(sg_monitorHwnd, WM_NOTIFY_ICON, kNotifyIconId, WM_RBUTTONDOWN);
+        ChooseInNextMenu(sg_monitorHwnd, IDS_ABOUT);
+        SendMessageA(sg_monitorHwnd, WM_NOTIFY_ICON, kNotifyIconId, WM_RBUTTONDOWN);
+
+        int const calls = BoundJava::Count("invoke ");
+        EXPECT_EQ(calls, 7);  // two menus built, About
+        EXPECT_EQ(BoundJava::Count("dpi unaware 1280x720 "), calls) << BoundJava::Log();
+        std::vector<WinStubTrackCall> const menus = WinStub_TrackCalls();
+        ASSERT_EQ(menus.size(), 2u);
+        for (WinStubTrackCall const &menu : menus)
+            EXPECT_EQ(menu.dpiAwareness, c.trayAwareness);
+        std::vector<WinStubMessageBox> const boxes = WinStub_MessageBoxes();
+        ASSERT_EQ(boxes.size(), 1u);
+        EXPECT_EQ(boxes[0].dpiAwareness, c.trayAwareness);
+        EndMonitor();
+        java_.reset();
     }
 }
 
@@ -595,6 +706,7 @@ TEST_F(Monitor, TheEndOfTheSessionTellsJavaOnce)
 
         EXPECT_EQ(MonitorEnded(c.ending ? 10000 : 300), (bool)c.ending);
         EXPECT_EQ(BoundJava::Count(InvokeLine("quit", "()V")), quits);
+        EXPECT_EQ(BoundJava::CountAfter(InvokeLine("quit", "()V"), "attach "), 0) << "the tray attached after quit";
         EXPECT_EQ(BoundJava::Count(InvokeLine("showReminderList", "()V")), 0);
         EXPECT_EQ(BoundJava::Violations(), "");
         EndMonitor();

@@ -260,31 +260,92 @@ TEST_F(TrayMenu, OnlyAButtonPressOpensIt)
 
 #ifndef _WIN32
 // What only the stand-in can show: where the menu opens, that it is gone
-// afterwards, and that nothing opens without a cursor position.
+// afterwards, and that nothing opens without a cursor position. A press
+// that came from the keyboard (Win+B, then Enter) leaves the pointer
+// anywhere: the menu then opens at the bell, where Windows can tell.
 TEST_F(TrayMenu, OpensAtTheCursorAndLeavesNoMenuBehind)
 {
     BoundJava java(JavaScript().GeneratedTemplates(999, "T").GeneratedEvents(800, "e").Text());
     ASSERT_TRUE(java.Started());
     HWND owner = MakeTestWindow();
+    ASSERT_TRUE(AddTaskBarIcon(owner, kNotifyIconId, NULL, "Chimelet"));
     int const menusBefore = WinStub_LiveHandles().menus;
-    WinStub_SetCursorPos(POINT{640, 480});
+    WinStub_SetTrayIconRect(RECT{1800, 1040, 1824, 1064});
+    struct {
+        char const *name;
+        POINT cursor;
+        WinStubWindowsVersion windows;
+        POINT at;
+    } const cases[] = {
+        {"a click on the bell", {1810, 1050}, WinStubWindowsVersion::Win10, {1810, 1050}},
+        {"from the keyboard", {640, 480}, WinStubWindowsVersion::Win10, {1812, 1052}},
+        {"from the keyboard, before Windows 7", {640, 480}, WinStubWindowsVersion::Vista, {640, 480}},
+    };
+    for (auto const &c : cases) {
+        SCOPED_TRACE(c.name);
+        WinStub_SetWindowsVersion(c.windows);
+        WinStub_SetCursorPos(c.cursor);
+        ChooseInNextMenu(owner, 0);
+        MouseDownOnNotifyIcon(owner, kNotifyIconId, WM_RBUTTONDOWN);
+        std::vector<WinStubTrackCall> calls = WinStub_TrackCalls();
+        ASSERT_FALSE(calls.empty());
+        EXPECT_EQ(calls.back().flags, (UINT)(TPM_RIGHTALIGN | TPM_BOTTOMALIGN | TPM_NONOTIFY | TPM_RETURNCMD));
+        EXPECT_EQ(calls.back().x, c.at.x);
+        EXPECT_EQ(calls.back().y, c.at.y);
+        EXPECT_EQ(calls.back().owner, owner);
+        EXPECT_EQ(WinStub_ForegroundCalls().back(), owner);
+        EXPECT_EQ(WinStub_LiveHandles().menus, menusBefore);
+    }
 
-    ChooseInNextMenu(owner, 0);
-    MouseDownOnNotifyIcon(owner, kNotifyIconId, WM_RBUTTONDOWN);
-    std::vector<WinStubTrackCall> calls = WinStub_TrackCalls();
-    ASSERT_EQ(calls.size(), 1u);
-    EXPECT_EQ(calls[0].flags, (UINT)(TPM_RIGHTALIGN | TPM_BOTTOMALIGN | TPM_NONOTIFY | TPM_RETURNCMD));
-    EXPECT_EQ(calls[0].x, 640);
-    EXPECT_EQ(calls[0].y, 480);
-    EXPECT_EQ(calls[0].owner, owner);
-    ASSERT_FALSE(WinStub_ForegroundCalls().empty());
-    EXPECT_EQ(WinStub_ForegroundCalls().back(), owner);
-    EXPECT_EQ(WinStub_LiveHandles().menus, menusBefore);
-
+    size_t const opened = WinStub_TrackCalls().size();
     WinStub_FailNext(WinStubFault::GetCursorPos);
     MouseDownOnNotifyIcon(owner, kNotifyIconId, WM_RBUTTONDOWN);
-    EXPECT_EQ(WinStub_TrackCalls().size(), 1u);
+    EXPECT_EQ(WinStub_TrackCalls().size(), opened);
     EXPECT_EQ(WinStub_LiveHandles().menus, menusBefore);
+    DestroyWindow(owner);
+}
+
+// After the menu the keyboard goes back to the window that had it (mostly
+// the taskbar): the ghost window took the foreground only so that the menu
+// closes when the user clicks elsewhere. A command that reached Java leaves
+// the foreground to the window Java opens.
+TEST_F(TrayMenu, TheKeyboardGoesBackWhereItWas)
+{
+    BoundJava java(JavaScript().Events({"x", "y"}).Without("showHelpWindow").Text());
+    ASSERT_TRUE(java.Started());
+    HWND owner = MakeTestWindow();
+    sg_monitorHwnd = owner;
+    struct {
+        char const *name;
+        UINT command;
+        int answer;          // to the Exit question
+        bool closedMeanwhile;  // the window that had the keyboard
+        bool back;
+    } const cases[] = {
+        {"dismissed", 0, 0, false, true},
+        {"an event, which runs nothing", kFirstEventItem, 0, false, true},
+        {"Exit, then No", IDS_EXIT, IDNO, false, true},
+        {"Exit, then Yes", IDS_EXIT, IDYES, false, true},
+        {"a command Java lacks", IDS_HELP, 0, false, true},
+        {"a command Java ran", IDS_ABOUT, 0, false, false},
+        {"the window that had the keyboard closed meanwhile", 0, 0, true, false},
+    };
+    for (auto const &c : cases) {
+        SCOPED_TRACE(c.name);
+        HWND before = MakeTestWindow();
+        SetForegroundWindow(before);
+        AnswerMessageBoxes(c.answer);
+        WinStub_SetTrackPopupMenuHandler([&](HMENU, UINT, int, int, HWND) -> UINT {
+            if (c.closedMeanwhile)
+                DestroyWindow(before);
+            return c.command;
+        });
+        MouseDownOnNotifyIcon(owner, kNotifyIconId, WM_RBUTTONDOWN);
+        DrainMessages();
+        EXPECT_EQ(GetForegroundWindow(), c.back ? before : owner);
+        EXPECT_EQ(WinStub_ForegroundCalls().back(), c.back ? before : owner);
+        DestroyWindow(before);
+    }
     DestroyWindow(owner);
 }
 
