@@ -213,6 +213,9 @@ void BlackBoxTest::OpenMenu(Child const &child, bool rightButton)
     ASSERT_TRUE(ClickTrayIcon(icon, rightButton));
     ASSERT_TRUE(WaitUntil(kAppearMs, [&] { return !FindVisibleMenus(child.pid).empty(); }))
         << "no menu opened";
+    // Drawn sharp on a denser screen, wherever the system knows awareness.
+    int const awareness = WindowDpiAwareness(FindVisibleMenus(child.pid).front());
+    EXPECT_TRUE(awareness == kSystemDpiAware || awareness == -1) << "the menu's DPI awareness: " << awareness;
 }
 
 void BlackBoxTest::PressMenuKeys(Child const &child, std::vector<WPARAM> const &keys)
@@ -299,6 +302,22 @@ std::vector<std::string> BlackBoxTest::CommandsRun() const
             commands.push_back(call);
     }
     return commands;
+}
+
+// The stand-in runtime writes "dpi <awareness> <w>x<h> <method>" after each call.
+void BlackBoxTest::ExpectJavaInTheProcessesDpi() const
+{
+    auto awareness = [](std::string const &line) { return line.substr(0, line.find(' ', 4)); };
+    std::string process;
+    for (std::string const &line : LogLines()) {
+        if (StartsWith(line, "dpi ") && line.find("TApplication.main(") != std::string::npos)
+            process = awareness(line);
+    }
+    ASSERT_FALSE(process.empty()) << "no DPI record of main()";
+    for (std::string const &line : LogLines()) {
+        if (StartsWith(line, "dpi ") && awareness(line) != process)
+            ADD_FAILURE() << "not in the process's " << process << ": " << line;
+    }
 }
 
 void BlackBoxTest::ExpectNoViolations() const

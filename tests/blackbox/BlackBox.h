@@ -131,6 +131,9 @@ protected:
     std::vector<std::string> CommandsRun() const;
     // Fails the test for each violation in the log except the exit race.
     void ExpectNoViolations() const;
+    // Fails the test for each Java call that ran in another DPI awareness
+    // than main(), which the main thread calls in the process's own.
+    void ExpectJavaInTheProcessesDpi() const;
 
     std::string const &Dir() const { return dir_; }
     std::string const &Bin() const { return bin_; }

@@ -199,15 +199,29 @@ TEST_F(Lifecycle, TheEndOfTheSessionTellsJavaOnce)
     }
 }
 
-// Alt+F4 after the menu, while the ghost window is still the active window,
-// reaches it as SC_CLOSE: Chimelet stays, and Java hears nothing.
+// After Escape the keyboard is back with the window that had it before the
+// click (Notepad here, the taskbar on Windows). Alt+F4 on the ghost window,
+// should it be active all the same, reaches it as SC_CLOSE: Chimelet stays,
+// and Java hears nothing.
 TEST_F(Lifecycle, AltF4AfterTheMenuLeavesChimeletRunning)
 {
+    char notepad[MAX_PATH];
+    ASSERT_GT(GetWindowsDirectoryA(notepad, sizeof notepad), 0u);
+    Child *editor = StartProgram(std::string(notepad) + "\\notepad.exe", "", "");
+    HWND typing = NULL;
+    ASSERT_TRUE(WaitUntil(kAppearMs, [&] {
+        std::vector<HWND> windows = FindVisibleWindows("Notepad", editor->pid);
+        typing = windows.empty() ? NULL : windows.front();
+        return typing && GetForegroundWindow() == typing;
+    })) << "Notepad did not come to the front";
+
     Child *chimelet = StartChimelet();
     WaitBound();
     OpenMenu(*chimelet);
     PressMenuKeys(*chimelet, {VK_ESCAPE});
     SyncWithMonitor(*chimelet);
+    EXPECT_TRUE(WaitUntil(kAppearMs, [&] { return GetForegroundWindow() == typing; }))
+        << "the keyboard stayed with the hidden ghost window";
     HWND ghost = FindGhostWindow(chimelet->pid);
     ASSERT_TRUE(ghost != NULL);
     DWORD_PTR answer = 0;
@@ -217,6 +231,40 @@ TEST_F(Lifecycle, AltF4AfterTheMenuLeavesChimeletRunning)
     EXPECT_EQ(FindGhostWindow(chimelet->pid), ghost);
     EXPECT_TRUE(CommandsRun().empty());
     CloseAndExpectCleanExit(chimelet);
+    ExpectNoViolations();
+}
+
+// A Java method may wait in SendMessage (AWT's natives do, handing window
+// work to their toolkit thread), and what is sent to the ghost window then
+// is served inside the call. A press on the bell (the tray relays it as a
+// sent message) and a later start arrive during a long reminder list: no
+// menu is built and no second list begins inside it, the later start is
+// answered at once and ends, and its list opens once the first has returned.
+TEST_F(Lifecycle, APressAndALaterStartDuringALongJavaCall)
+{
+    DWORD const kCallMs = 6000;
+    WriteScript("delay showReminderList " + std::to_string(Scaled(kCallMs)) + " serving\n");
+    Child *first = StartChimelet();
+    WaitBound();
+    HWND ghost = FindGhostWindow(first->pid);
+    ASSERT_TRUE(ghost != NULL);
+    // As a start would send it, but without holding the guard meanwhile.
+    ASSERT_TRUE(PostMessageA(ghost, kShowRemindersMessage, 0, 0));
+    std::string const list = std::string(kInvokeInterface) + "showReminderList()V";
+    ASSERT_TRUE(WaitLog(list));
+    DWORD const began = GetTickCount();
+
+    ASSERT_TRUE(ClickTrayIcon(WaitTrayIcon(), true));
+    Child *later = StartChimelet(Dir() + "\\later.log");
+    EXPECT_EQ(ExpectExit(later, kCallMs / 2), 0u) << "the later start waited for the call";
+    EXPECT_LT(GetTickCount() - began, Scaled(kCallMs)) << "answered only after the call";
+    EXPECT_TRUE(FindVisibleMenus(first->pid).empty()) << "a menu opened inside the call";
+
+    EXPECT_TRUE(WaitLog(list, 2, kCallMs + kAppearMs)) << "the later start's list never opened";
+    EXPECT_EQ(LogCount("nested "), 0);
+    EXPECT_EQ(LogCount(std::string(kInvokeInterface) + "getTemplateList"), 0);
+    EXPECT_EQ(ReadFileText(Dir() + "\\later.log"), "");
+    CloseAndExpectCleanExit(first);
     ExpectNoViolations();
 }
 

@@ -27,7 +27,9 @@ std::string TemplateCall(int index)
 
 // Each row is one opening of the menu in a fresh instance: the menu is built
 // from Java's answers (asked once each), the chosen row runs its method once
-// and nothing else, and the instance still ends cleanly afterwards.
+// and nothing else, and the instance still ends cleanly afterwards. The menu
+// is drawn system aware (OpenMenu), while every call into Java runs in the
+// process's own awareness, where the Java application's windows live.
 TEST_F(TrayMenu, EachRowRunsItsCommand)
 {
     std::vector<MenuRow> const plain = FullMenu(Schedule({}), NoEvents());
@@ -80,6 +82,7 @@ TEST_F(TrayMenu, EachRowRunsItsCommand)
 
         CloseAndExpectCleanExit(chimelet);
         ExpectNoViolations();
+        ExpectJavaInTheProcessesDpi();
     }
 }
 

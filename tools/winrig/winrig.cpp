@@ -290,6 +290,19 @@ bool PostMenuKey(HWND menu, UINT virtualKey)
     return PostMessageA(menu, WM_KEYDOWN, virtualKey, down) && PostMessageA(menu, WM_KEYUP, virtualKey, up);
 }
 
+int WindowDpiAwareness(HWND hwnd)
+{
+    typedef HANDLE(WINAPI * WindowContextEntry)(HWND);
+    typedef int(WINAPI * AwarenessEntry)(HANDLE);
+    HMODULE user32 = GetModuleHandleA("user32.dll");
+    WindowContextEntry windowContext =
+        user32 ? (WindowContextEntry)(void *)GetProcAddress(user32, "GetWindowDpiAwarenessContext") : NULL;
+    AwarenessEntry awareness =
+        user32 ? (AwarenessEntry)(void *)GetProcAddress(user32, "GetAwarenessFromDpiAwarenessContext") : NULL;
+    HANDLE context = windowContext && awareness ? windowContext(hwnd) : NULL;
+    return context ? awareness(context) : -1;
+}
+
 bool VisibleMenusRect(RECT *outRect, DWORD pid)
 {
     bool any = false;

@@ -166,6 +166,13 @@ bool PostMenuKey(HWND menu, UINT virtualKey);
 // The smallest rectangle holding every visible menu; false when none is.
 bool VisibleMenusRect(RECT *outRect, DWORD pid = 0);
 
+// The DPI awareness a window of any process was made in, as
+// GetAwarenessFromDpiAwarenessContext numbers it: 0 unaware, 1 system aware,
+// 2 per monitor; -1 where the system cannot tell (no such entries, no such
+// window). A popup menu has the awareness of the thread that opened it.
+int WindowDpiAwareness(HWND hwnd);
+int const kSystemDpiAware = 1;
+
 // --- Message boxes ---
 
 struct MessageBoxFacts {
