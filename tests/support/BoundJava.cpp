@@ -62,18 +62,6 @@ int BoundJava::Count(std::string const &prefix)
     return FakeJvm_CountLog(prefix.c_str());
 }
 
-int BoundJava::CountAfter(std::string const &after, std::string const &prefix)
-{
-    std::string const log = Log();
-    size_t at = log.rfind(after, 0) == 0 ? 0 : log.find("\n" + after);
-    int count = 0;
-    while (at != std::string::npos) {
-        at = log.find("\n" + prefix, at + 1);
-        count += at != std::string::npos;
-    }
-    return count;
-}
-
 std::string BoundJava::Violations()
 {
     std::vector<char> text(FakeJvm_CopyViolations(NULL, 0) + 1);

@@ -25,8 +25,6 @@ public:
     // prefix, and the JNI misuse it caught.
     static std::string Log();
     static int Count(std::string const &prefix);
-    // Lines starting with prefix after the first that starts with `after` (0 when none does).
-    static int CountAfter(std::string const &after, std::string const &prefix);
     static std::string Violations();
 
 private:

@@ -352,13 +352,7 @@ TEST_F(MessageTest, AWindowProcedureRunsInItsWindowsDpiAwareness) {
     EXPECT_EQ(-1, SendMessageA(worker.hwnd, WM_AWARENESS, 0, 0));
     set(unaware);
     worker.Finish();
-
-    // The foreground: the live window last made so.
-    EXPECT_EQ(nullptr, GetForegroundWindow());
-    EXPECT_TRUE(SetForegroundWindow(aware));
-    EXPECT_EQ(aware, GetForegroundWindow());
     EXPECT_TRUE(DestroyWindow(aware));
-    EXPECT_EQ(nullptr, GetForegroundWindow());
 }
 
 TEST_F(MessageTest, TrayIconsAndTheirClicks) {
@@ -396,8 +390,6 @@ TEST_F(MessageTest, TrayIconsAndTheirClicks) {
     EXPECT_EQ(44, rect.bottom);
     which.uID = 2;
     EXPECT_EQ(E_FAIL, getRect(&which, &rect)) << "no such icon";
-    which.cbSize = 4;
-    EXPECT_EQ(E_INVALIDARG, getRect(&which, &rect));
     WinStub_SetWindowsVersion(WinStubWindowsVersion::Vista);
     EXPECT_EQ(nullptr, GetProcAddress(GetModuleHandleA("shell32.dll"), "Shell_NotifyIconGetRect"));
 
