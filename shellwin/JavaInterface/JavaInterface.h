@@ -16,7 +16,9 @@ int const kRegistryValueSize = 512;   // a registry value read as text
 int const kVersionTextSize = 1024;    // the Java version asked for, from the settings file or the registry
 
 // What the VM calls when the Java application ends the process itself
-// (System.exit), on a Java thread, just before the process ends with `code`.
+// (System.exit), just before the process ends with `code`: on HotSpot from
+// the VM's own thread, after the shutdown hooks, while the thread that
+// called exit waits.
 typedef void(JNICALL *JavaExitHook)(jint code);
 
 // Runs the Java application and returns when it has ended, or at once when it
