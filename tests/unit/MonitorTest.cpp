@@ -227,7 +227,7 @@ TEST_F(Monitor, WhatIsSentDuringAJavaCallBeginsNothingInsideIt)
         {"a later start", kLaterStart, 2, 0},
         {"the end of the session", kEndOfSession, 1, 1},
     };
-    int const kCallMs = 2000;
+    int const kCallMs = 3000;
     for (auto const &c : cases) {
         SCOPED_TRACE(c.name);
         ResetTestProcess();
