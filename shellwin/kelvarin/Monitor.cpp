@@ -109,7 +109,7 @@ static void InitNotifyIconData(NOTIFYICONDATAA *tnd, HWND hwnd, UINT uID)
 // Shell_NotifyIconA as one step against the mark: nothing for a window
 // whose icon has been taken down for good, unless takeDown makes this that
 // step.
-static BOOL NotifyIconOnce(DWORD message, NOTIFYICONDATAA *tnd, bool takeDown)
+static BOOL NotifyIconUnlessTakenDown(DWORD message, NOTIFYICONDATAA *tnd, bool takeDown)
 {
     BOOL done = FALSE;
     EnterCriticalSection(&sg_trayIconLock);
@@ -132,12 +132,12 @@ BOOL AddTaskBarIcon(HWND hwnd, UINT uID, HICON hicon, char const *lpszTip)
     if (lpszTip)
         lstrcpynA(tnd.szTip, lpszTip, kTipSize);
 
-    BOOL added = NotifyIconOnce(NIM_ADD, &tnd, false);
+    BOOL added = NotifyIconUnlessTakenDown(NIM_ADD, &tnd, false);
     // Explorer, busy at logon, may add the icon and still report failure
     // when its answer comes too late; every later add would then fail as a
     // duplicate. An icon that is there takes a modification.
     if (!added)
-        added = NotifyIconOnce(NIM_MODIFY, &tnd, false);
+        added = NotifyIconUnlessTakenDown(NIM_MODIFY, &tnd, false);
     // The shell keeps its own copy of the image.
     if (hicon)
         DestroyIcon(hicon);
@@ -149,7 +149,7 @@ BOOL TakeTaskBarIconDown(HWND hwnd, UINT uID)
     NOTIFYICONDATAA tnd;
 
     InitNotifyIconData(&tnd, hwnd, uID);
-    return NotifyIconOnce(NIM_DELETE, &tnd, true);
+    return NotifyIconUnlessTakenDown(NIM_DELETE, &tnd, true);
 }
 
 bool GetTaskBarIconRect(HWND hwnd, UINT uID, RECT *outRect)

@@ -38,7 +38,7 @@ extern HWND sg_monitorHwnd;                 // final once the guard's handshake 
 extern JavaVM *sg_jvm;                      // set by the launch before it posts WM_BIND_TO_JAVA
 extern JNIEnv *sg_pEnvThread;               // the monitor thread's env while it calls Java, else NULL
 extern bool sg_trayBound;                   // monitor thread: the tray may call Java (bound, and Java not gone)
-extern bool sg_javaQuit;                    // monitor thread: quit has been called (set just before), and nothing may follow it
+extern bool sg_javaQuit;                    // monitor thread: quit is called (set before); nothing may follow it
 extern char gMenuItemTitle[kMenuItemTitleSize]; // monitor thread: tooltip, then menu item texts
 extern int gQuitLoop;                       // nonzero ends the monitor's message loop
 

@@ -531,7 +531,6 @@ DWORD WINAPI GetCurrentThreadId(void);
 VOID WINAPI InitializeCriticalSection(LPCRITICAL_SECTION lpCriticalSection);
 VOID WINAPI EnterCriticalSection(LPCRITICAL_SECTION lpCriticalSection);
 VOID WINAPI LeaveCriticalSection(LPCRITICAL_SECTION lpCriticalSection);
-VOID WINAPI DeleteCriticalSection(LPCRITICAL_SECTION lpCriticalSection);
 void WINAPI Sleep(DWORD dwMilliseconds);
 DWORD WINAPI GetLastError(void);
 void WINAPI SetLastError(DWORD dwErrCode);

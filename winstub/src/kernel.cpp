@@ -290,6 +290,7 @@ void WINAPI Sleep(DWORD ms) {
 
 // A critical section is the thread's own to enter again, as on Windows. It takes no part in
 // the stand-in's lock, so that one thread may hold it while another waits on the stand-in.
+// The shell's lives for the whole process: there is no DeleteCriticalSection.
 VOID WINAPI InitializeCriticalSection(LPCRITICAL_SECTION section) { section->impl = new std::recursive_mutex; }
 
 VOID WINAPI EnterCriticalSection(LPCRITICAL_SECTION section) {
@@ -298,11 +299,6 @@ VOID WINAPI EnterCriticalSection(LPCRITICAL_SECTION section) {
 
 VOID WINAPI LeaveCriticalSection(LPCRITICAL_SECTION section) {
     static_cast<std::recursive_mutex*>(section->impl)->unlock();
-}
-
-VOID WINAPI DeleteCriticalSection(LPCRITICAL_SECTION section) {
-    delete static_cast<std::recursive_mutex*>(section->impl);
-    section->impl = nullptr;
 }
 
 HANDLE WINAPI CreateMutexA(LPSECURITY_ATTRIBUTES, BOOL initialOwner, LPCSTR name) {
